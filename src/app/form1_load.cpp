@@ -1,0 +1,65 @@
+#include <QGroupBox>
+#include <QIcon>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTreeWidget>
+
+#include "app/failure.h"
+#include "app/form1.h"
+#include "app/settings_store.h"
+#include "app/startup.h"
+#include "app/trap.h"
+#include "app/twips.h"
+#include "options/output_options.h"
+#include "util/path_exists.h"
+
+void Form1::Form_Load() {
+  Trap trap(env_.dialogs, "in Quorlent2021/08/31.Form1.Form_Load ");
+  const SettingsStore& store = env_.store;
+
+  trap.Line(100, [&] { ApplySkin(*this, env_.program_folder); });
+  trap.Line(102, [&] { setWindowTitle(kProductName); });
+  trap.Line(102, [&] { setWindowIcon(QIcon(":/brisklume.png")); });
+  trap.Line(102, [&] { application_title_ = SetApplicationTitle(); });
+
+  const QString hand_path = env_.program_folder + "/HAND-M.CUR";
+  if (trap.Test(104, [&] { return PathExists(hand_path); })) {
+    trap.Line(106, [&] { pointer_.SetHandCursor(LoadCursorFile(hand_path)); });
+  }
+
+  trap.Line(108, [&] { VisitHomePageRarely(env_.dialogs, env_.chance); });
+
+  trap.Line(128, [&] {
+    ListView1->setColumnCount(1);
+    ListView1->setHeaderLabels({"PNG File(s)"});
+  });
+  trap.Line(130, [&] { ListView1->setColumnWidth(0, TwipsToPixels(7000)); });
+
+  trap.Line(132, [&] {
+    Text2->setText(store.Read("Text2", DesktopFolder(env_.dialogs)));
+  });
+  trap.Line(134, [&] {
+    const int quality = TextToInteger(store.Read("Slider1", "85"));
+    if (quality < Slider1->minimum() || quality > Slider1->maximum()) {
+      throw Failure("Invalid property value", 380);
+    }
+    Slider1->setValue(quality);
+  });
+  trap.Line(136, [&] {
+    Frame1->setTitle(OutputOptions::QualityCaption(Slider1->value()));
+  });
+  trap.Line(138, [&] {
+    output_options_->SetOption(Option1,
+                               TextToBoolean(store.Read("Option1", "1")));
+  });
+  trap.Line(140, [&] {
+    output_options_->SetOption(Option2,
+                               TextToBoolean(store.Read("Option2", "0")));
+  });
+  if (trap.Test(142, [&] { return Option1->isChecked(); })) {
+    trap.Line(144, [&] { Frame2->setEnabled(true); });
+  } else {
+    trap.Line(146, [&] { Frame2->setEnabled(false); });
+  }
+}

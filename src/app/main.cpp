@@ -1,0 +1,18 @@
+#include <QApplication>
+#include <QRandomGenerator>
+
+#include "app/form1.h"
+#include "app/qt_dialogs.h"
+#include "app/settings_store.h"
+
+int main(int argc, char* argv[]) {
+  QApplication app(argc, argv);
+  QtDialogs dialogs(nullptr);
+  const SettingsStore store(SettingsStore::DefaultPath());
+  Form1 form({dialogs, store, QApplication::applicationDirPath(),
+              [] { return QRandomGenerator::global()->generateDouble(); }});
+  dialogs.SetOwner(&form);
+  form.Form_Load();
+  form.ShowCentred();
+  return app.exec();
+}

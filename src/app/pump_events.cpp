@@ -1,0 +1,5 @@
+#include "app/pump_events.h"
+
+#include <QCoreApplication>
+
+void PumpEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }

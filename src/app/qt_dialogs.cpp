@@ -1,0 +1,44 @@
+#include "app/qt_dialogs.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStandardPaths>
+#include <QUrl>
+
+void QtDialogs::ShowMessage(const QString& title, const QString& text,
+                            Icon icon) {
+  QMessageBox box(icon == Icon::kWarning ? QMessageBox::Warning
+                                         : QMessageBox::NoIcon,
+                  title, text, QMessageBox::Ok, owner_);
+  box.exec();
+}
+
+bool QtDialogs::AskYesNo(const QString& title, const QString& text) {
+  QMessageBox box(QMessageBox::NoIcon, title, text,
+                  QMessageBox::Yes | QMessageBox::No, owner_);
+  return box.exec() == QMessageBox::Yes;
+}
+
+QStringList QtDialogs::OpenFiles(const QString& title, const QString& filter) {
+  return QFileDialog::getOpenFileNames(owner_, title, QString(), filter);
+}
+
+QString QtDialogs::BrowseForFolder(const QString& title,
+                                   const QString& start_folder) {
+  return QFileDialog::getExistingDirectory(owner_, title, start_folder);
+}
+
+void QtDialogs::OpenUrl(const QString& url) {
+  QDesktopServices::openUrl(QUrl(url));
+}
+
+void QtDialogs::OpenFolder(const QString& folder) {
+  QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
+QString QtDialogs::DesktopPath() {
+  return QDir::toNativeSeparators(
+      QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+// The user's choices, kept as text in a per-user INI file. Every call opens
+// the file afresh and every write is on disk when it returns; a store that
+// cannot be read or written throws Failure.
+class SettingsStore {
+ public:
+  // The file named after the application in the user's configuration folder.
+  static QString DefaultPath();
+
+  explicit SettingsStore(QString path) : path_(std::move(path)) {}
+
+  QString Read(const QString& key, const QString& default_text) const;
+  void Write(const QString& key, const QString& value) const;
+
+  const QString& Path() const { return path_; }
+
+ private:
+  QString path_;
+};
+
+inline constexpr char kSettingsApplication[] = "Kestovar";
+inline constexpr char kSettingsSection[] = "Brisklume";
+
+// Conversions the readers apply to stored text; both throw Failure on text
+// that is not of their form.
+int TextToInteger(const QString& text);
+bool TextToBoolean(const QString& text);
+QString BooleanText(bool value);

@@ -1,0 +1,28 @@
+#include "app/trap.h"
+
+#include <exception>
+
+#include "app/error_report.h"
+#include "app/failure.h"
+
+bool Trap::Line(int line, const std::function<void()>& statement) {
+  try {
+    statement();
+    return true;
+  } catch (const Failure& failure) {
+    Report(failure.Description(), line);
+  } catch (const std::exception& error) {
+    Report(QString::fromLocal8Bit(error.what()), line);
+  }
+  return false;
+}
+
+bool Trap::Test(int line, const std::function<bool()>& test) {
+  bool result = true;
+  Line(line, [&] { result = test(); });
+  return result;
+}
+
+void Trap::Report(const QString& description, int line) {
+  ErrorReport(dialogs_, description, procedure_id_, line);
+}

@@ -1,0 +1,72 @@
+#include "options/output_options.h"
+
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSlider>
+
+#include "app/settings_store.h"
+#include "app/trap.h"
+
+namespace {
+
+// These handlers have no numbered statements of their own; a failure (a store
+// that cannot be written) is still reported, naming the handler.
+QString HandlerId(const char* handler) {
+  return QString("in Quorlent2021/08/31.Form1.") + handler + " ";
+}
+
+constexpr int kHandlerLine = 100;
+
+}  // namespace
+
+OutputOptions::OutputOptions(const Controls& controls,
+                             const SettingsStore& store, Dialogs& dialogs)
+    : controls_(controls), store_(store), dialogs_(dialogs) {}
+
+QString OutputOptions::QualityCaption(int quality) {
+  return "Output JPG image quality: " + QString::number(quality) + "%";
+}
+
+void OutputOptions::Slider1_Change() {
+  const int quality = controls_.slider1->value();
+  controls_.frame1->setTitle(QualityCaption(quality));
+  Trap(dialogs_, HandlerId("Slider1_Change")).Line(kHandlerLine, [&] {
+    store_.Write("Slider1", QString::number(quality));
+  });
+}
+
+void OutputOptions::Option1_Click() { StoreDestination("Option1_Click"); }
+
+void OutputOptions::Option2_Click() { StoreDestination("Option2_Click"); }
+
+void OutputOptions::StoreDestination(const char* handler) {
+  Trap trap(dialogs_, HandlerId(handler));
+  trap.Line(kHandlerLine, [&] {
+    store_.Write("Option1", BooleanText(controls_.option1->isChecked()));
+  });
+  trap.Line(kHandlerLine, [&] {
+    store_.Write("Option2", BooleanText(controls_.option2->isChecked()));
+  });
+  controls_.frame2->setEnabled(controls_.option1->isChecked());
+}
+
+void OutputOptions::Text2_Change() {
+  Trap(dialogs_, HandlerId("Text2_Change")).Line(kHandlerLine, [&] {
+    store_.Write("Text2", controls_.text2->text());
+  });
+}
+
+void OutputOptions::SetOption(QRadioButton* button, bool chosen) {
+  if (chosen) {
+    button->setChecked(true);
+    if (button == controls_.option1) Option1_Click();
+    if (button == controls_.option2) Option2_Click();
+    return;
+  }
+  // Exclusive buttons refuse to clear themselves; clearing one must not
+  // choose the other.
+  button->setAutoExclusive(false);
+  button->setChecked(false);
+  button->setAutoExclusive(true);
+}

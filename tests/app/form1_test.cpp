@@ -1,0 +1,383 @@
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "app/startup.h"
+#include "support/form_harness.h"
+#include "support/test_main.h"
+
+namespace {
+
+using Settings = QList<QPair<QString, QString>>;
+
+void Store(const SettingsStore& store, const Settings& settings) {
+  for (const auto& [key, value] : settings) store.Write(key, value);
+}
+
+QList<int> ReportedLines(const FakeDialogs& dialogs) {
+  QList<int> lines;
+  for (const auto& report : dialogs.ErrorReports()) {
+    const qsizetype at = report.text.indexOf("at line ");
+    lines << report.text.mid(at + 8).section('\n', 0, 0).toInt();
+  }
+  return lines;
+}
+
+void MoveOver(QWidget* widget) {
+  QMouseEvent move(QEvent::MouseMove, QPointF(2, 2),
+                   widget->mapToGlobal(QPointF(2, 2)), Qt::NoButton,
+                   Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(widget, &move);
+}
+
+}  // namespace
+
+class Form1Test : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void ControlsStandWhereDesigned_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("ListView1") << "ListView1" << QRect(8, 8, 520, 169) << "";
+    QTest::newRow("PushButton1")
+        << "PushButton1" << QRect(8, 183, 256, 27) << "Add Image File(s)";
+    QTest::newRow("PushButton3") << "PushButton3" << QRect(272, 183, 256, 27)
+                                 << "Add All File(s) In Folder";
+    QTest::newRow("PushButton4")
+        << "PushButton4" << QRect(8, 217, 256, 27) << "Clear List";
+    QTest::newRow("PushButton5") << "PushButton5" << QRect(272, 217, 256, 27)
+                                 << "Load Sample/Example Files";
+    QTest::newRow("Frame1") << "Frame1" << QRect(8, 248, 520, 59)
+                            << "JPG Image Quality";
+    QTest::newRow("Slider1") << "Slider1" << QRect(8, 16, 504, 36) << "";
+    QTest::newRow("Frame5") << "Frame5" << QRect(8, 311, 520, 121)
+                            << "Save Option";
+    QTest::newRow("Option1") << "Option1" << QRect(16, 20, 241, 17)
+                             << "Save results to this folder:";
+    QTest::newRow("Option2") << "Option2" << QRect(16, 94, 241, 17)
+                             << "Save results in folder of original file";
+    QTest::newRow("Frame2") << "Frame2" << QRect(32, 34, 456, 54) << "";
+    QTest::newRow("Text2") << "Text2" << QRect(16, 20, 378, 23) << "";
+    QTest::newRow("PushButton6")
+        << "PushButton6" << QRect(400, 20, 40, 23) << "...";
+    QTest::newRow("PushButton2") << "PushButton2" << QRect(8, 441, 520, 27)
+                                 << "Start Converting To JPG";
+    QTest::newRow("ProgressBar1")
+        << "ProgressBar1" << QRect(8, 476, 520, 27) << "Progress Bar";
+  }
+  void ControlsStandWhereDesigned() {
+    QFETCH(QString, name);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, text);
+    FormHarness harness;
+    Form1& form = harness.Make();
+    auto* widget = form.findChild<QWidget*>(name);
+    QVERIFY(widget);
+    QCOMPARE(widget->geometry(), geometry);
+    QString shown;
+    if (auto* b = qobject_cast<QAbstractButton*>(widget)) shown = b->text();
+    if (auto* g = qobject_cast<QGroupBox*>(widget)) shown = g->title();
+    if (auto* e = qobject_cast<QLineEdit*>(widget)) shown = e->text();
+    if (auto* p = qobject_cast<QProgressBar*>(widget)) shown = p->text();
+    QCOMPARE(shown, text);
+    const qreal points = qobject_cast<QPushButton*>(widget) ? 11.25 : 9;
+    QCOMPARE(widget->font().pointSizeF(), points);
+    QVERIFY(widget->font().bold());
+  }
+
+  void WindowIsFixedWhiteAndTitled() {
+    FormHarness harness;
+    Form1& form = harness.Load();
+    QCOMPARE(form.size(), QSize(536, 511));
+    QCOMPARE(form.minimumSize(), form.maximumSize());
+    QVERIFY(form.windowFlags() & Qt::WindowMinimizeButtonHint);
+    QVERIFY(!(form.windowFlags() & Qt::WindowMaximizeButtonHint));
+    QCOMPARE(form.palette().color(QPalette::Window), QColor(Qt::white));
+    QCOMPARE(form.windowTitle(), QString("Brisklume"));
+    QCOMPARE(form.ApplicationTitle(), QString("Brisklume"));
+    QVERIFY(!form.windowIcon().isNull());
+    QCOMPARE(form.ListView1->columnCount(), 1);
+    QCOMPARE(form.ListView1->headerItem()->text(0), QString("PNG File(s)"));
+    QCOMPARE(form.ListView1->columnWidth(0), 467);
+    QVERIFY(form.ListView1->toolTip().startsWith("Drag and drop files here."));
+    QCOMPARE(form.Slider1->minimum(), 1);
+    QCOMPARE(form.Slider1->maximum(), 100);
+    QCOMPARE(form.Slider1->singleStep(), 1);
+    QCOMPARE(form.Slider1->pageStep(), 5);
+    QCOMPARE(form.Slider1->tickPosition(), QSlider::TicksBelow);
+    QCOMPARE(form.Slider1->tickInterval(), 1);
+  }
+
+  void TabOrderStartsAtTheList() {
+    FormHarness harness;
+    Form1& form = harness.Load();
+    form.ShowCentred();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTRY_VERIFY(form.ListView1->hasFocus());
+    QStringList chain;
+    QWidget* w = form.ListView1;
+    do {
+      if (w->objectName().contains(QRegularExpression("^[A-Z].*[0-9]$")) &&
+          w->focusPolicy() & Qt::TabFocus) {
+        chain << w->objectName();
+      }
+      w = w->nextInFocusChain();
+    } while (w != form.ListView1);
+    // Frames and the progress bar take no focus; the rest follow in order.
+    QCOMPARE(chain, QStringList({"ListView1", "PushButton1", "PushButton3",
+                                 "PushButton2", "PushButton4", "PushButton5",
+                                 "Slider1", "Option1", "Option2", "Text2",
+                                 "PushButton6"}));
+  }
+
+  void FirstStartShowsAndStoresDefaults() {
+    FormHarness harness;
+    harness.dialogs.desktop = "/home/ada/Desktop";
+    Form1& form = harness.Load();
+    QVERIFY(harness.dialogs.ErrorReports().isEmpty());
+    QCOMPARE(form.Text2->text(), QString("/home/ada/Desktop/"));
+    QCOMPARE(form.Slider1->value(), 85);
+    QCOMPARE(form.Frame1->title(), QString("Output JPG image quality: 85%"));
+    QVERIFY(form.Option1->isChecked());
+    QVERIFY(!form.Option2->isChecked());
+    QVERIFY(form.Frame2->isEnabled());
+    QCOMPARE(harness.store.Read("Text2", "-"), QString("/home/ada/Desktop/"));
+    QCOMPARE(harness.store.Read("Option1", "-"), QString("True"));
+    QCOMPARE(harness.store.Read("Option2", "-"), QString("False"));
+  }
+
+  void StoredSettingsAreRestored_data() {
+    QTest::addColumn<Settings>("stored");
+    QTest::addColumn<bool>("option1");
+    QTest::addColumn<bool>("option2");
+    QTest::addColumn<bool>("frame2");
+    QTest::addColumn<int>("quality");
+    QTest::addColumn<QList<int>>("lines");
+    QTest::newRow("option1 as 1")
+        << Settings{{"Option1", "1"}} << true << false << true << 85
+        << QList<int>{};
+    QTest::newRow("option1 as -1")
+        << Settings{{"Option1", "-1"}} << true << false << true << 85
+        << QList<int>{};
+    QTest::newRow("both false")
+        << Settings{{"Option1", "0"}, {"Option2", "False"}} << false << false
+        << false << 85 << QList<int>{};
+    QTest::newRow("option1 as yes")
+        << Settings{{"Option1", "yes"}} << true << false << true << 85
+        << QList<int>{138};
+    QTest::newRow("beside the source")
+        << Settings{{"Option1", "False"}, {"Option2", "True"}} << false << true
+        << false << 85 << QList<int>{};
+    QTest::newRow("quality 40")
+        << Settings{{"Slider1", "40"}} << true << false << true << 40
+        << QList<int>{};
+    QTest::newRow("quality abc")
+        << Settings{{"Slider1", "abc"}} << true << false << true << 85
+        << QList<int>{134};
+    QTest::newRow("quality 150")
+        << Settings{{"Slider1", "150"}} << true << false << true << 85
+        << QList<int>{134};
+    QTest::newRow("quality 0")
+        << Settings{{"Slider1", "0"}} << true << false << true << 85
+        << QList<int>{134};
+  }
+  void StoredSettingsAreRestored() {
+    QFETCH(Settings, stored);
+    QFETCH(bool, option1);
+    QFETCH(bool, option2);
+    QFETCH(bool, frame2);
+    QFETCH(int, quality);
+    QFETCH(QList<int>, lines);
+    FormHarness harness;
+    Store(harness.store, stored);
+    Form1& form = harness.Load();
+    QCOMPARE(ReportedLines(harness.dialogs), lines);
+    QCOMPARE(form.Option1->isChecked(), option1);
+    QCOMPARE(form.Option2->isChecked(), option2);
+    QCOMPARE(form.Frame2->isEnabled(), frame2);
+    QCOMPARE(form.Slider1->value(), quality);
+    QCOMPARE(form.Frame1->title(),
+             QString("Output JPG image quality: %1%").arg(quality));
+  }
+
+  void StoredFolderTextIsShownAndKept() {
+    FormHarness harness;
+    harness.store.Write("Text2", "/srv/photos/out");
+    Form1& form = harness.Load();
+    QCOMPARE(form.Text2->text(), QString("/srv/photos/out"));
+    QCOMPARE(harness.store.Read("Text2", ""), QString("/srv/photos/out"));
+  }
+
+  void DesktopFolder_data() {
+    QTest::addColumn<QString>("desktop");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QList<int>>("lines");
+    QTest::newRow("named") << "/home/u/Desktop" << "/home/u/Desktop/"
+                           << QList<int>{};
+    QTest::newRow("already ends in a separator")
+        << "/home/u/Desktop/" << "/home/u/Desktop//" << QList<int>{};
+    QTest::newRow("shell cannot name it") << "" << "" << QList<int>{132};
+  }
+  void DesktopFolder() {
+    QFETCH(QString, desktop);
+    QFETCH(QString, text);
+    QFETCH(QList<int>, lines);
+    FormHarness harness;
+    harness.dialogs.desktop = desktop;
+    Form1& form = harness.Load();
+    QCOMPARE(form.Text2->text(), text);
+    QCOMPARE(ReportedLines(harness.dialogs), lines);
+    QCOMPARE(harness.store.Read("Text2", "<none>"),
+             text.isEmpty() ? QString("<none>") : text);
+  }
+
+  void SkinRepaintsAndStyles_data() {
+    QTest::addColumn<bool>("present");
+    QTest::newRow("absent") << false;
+    QTest::newRow("present") << true;
+  }
+  void SkinRepaintsAndStyles() {
+    QFETCH(bool, present);
+    FormHarness harness;
+    const QString sheet = "QPushButton { color: rgb(10, 20, 30); }";
+    if (present) {
+      QDir(harness.ProgramFolder()).mkpath("x");
+      QFile skin(harness.ProgramFolder() + "/x/o.cjs");
+      QVERIFY(skin.open(QIODevice::WriteOnly));
+      skin.write(sheet.toUtf8());
+    }
+    Form1& form = harness.Load();
+    QVERIFY(harness.dialogs.ErrorReports().isEmpty());
+    const QColor face = form.palette().color(QPalette::Button);
+    const QColor expected = present ? face : QColor(Qt::white);
+    QCOMPARE(form.palette().color(QPalette::Window), expected);
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             form.Frame1, form.Frame2, form.Frame5, form.Option1,
+             form.Option2}) {
+      QCOMPARE(w->autoFillBackground(), present);
+    }
+    QCOMPARE(form.styleSheet(), present ? sheet : QString());
+  }
+
+  void HoverRuleHonoursBusy() {
+    FormHarness harness;
+    QFile::copy(qEnvironmentVariable("BRISKLUME_BUILD_DIR") + "/HAND-M.CUR",
+                harness.ProgramFolder() + "/HAND-M.CUR");
+    Form1& form = harness.Load();
+    form.show();
+    WindowPointer& pointer = form.Pointer();
+    using State = WindowPointer::State;
+
+    MoveOver(form.PushButton1);
+    QCOMPARE(pointer.Get(), State::kHand);
+    QCOMPARE(form.cursor().shape(), Qt::BitmapCursor);
+    QCOMPARE(form.cursor().hotSpot(), QPoint(5, 0));
+    MoveOver(form.Frame5);
+    QCOMPARE(pointer.Get(), State::kDefault);
+    MoveOver(form.PushButton6);
+    MoveOver(form.Slider1);
+    QCOMPARE(pointer.Get(), State::kHand);
+    MoveOver(&form);
+    QCOMPARE(pointer.Get(), State::kDefault);
+
+    pointer.Set(State::kBusy);
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             form.PushButton2, form.Text2, &form, form.ListView1->viewport()}) {
+      MoveOver(w);
+      QCOMPARE(pointer.Get(), State::kBusy);
+    }
+    QCOMPARE(form.cursor().shape(), Qt::WaitCursor);
+    pointer.Set(State::kDefault);
+    MoveOver(form.PushButton2);
+    QCOMPARE(pointer.Get(), State::kHand);
+  }
+
+  void HandWithoutCursorFileShowsArrow() {
+    FormHarness harness;
+    Form1& form = harness.Load();
+    MoveOver(form.PushButton1);
+    QCOMPARE(form.Pointer().Get(), WindowPointer::State::kHand);
+    QCOMPARE(form.cursor().shape(), Qt::ArrowCursor);
+  }
+
+  void UnreadableCursorFileIsReported() {
+    FormHarness harness;
+    QFile bad(harness.ProgramFolder() + "/HAND-M.CUR");
+    QVERIFY(bad.open(QIODevice::WriteOnly));
+    bad.write("not a cursor");
+    bad.close();
+    harness.Load();
+    QCOMPARE(ReportedLines(harness.dialogs), QList<int>{106});
+  }
+
+  void HomePageOnOneStartInAHundred_data() {
+    QTest::addColumn<double>("chance");
+    QTest::addColumn<bool>("opened");
+    QTest::newRow("n is 6") << 0.0599 << false;
+    QTest::newRow("n is 7, low") << 0.06 << true;
+    QTest::newRow("n is 7, high") << 0.0699 << true;
+    QTest::newRow("n is 8") << 0.07 << false;
+    QTest::newRow("n is 1") << 0.0 << false;
+    QTest::newRow("n is 100") << 0.9999 << false;
+  }
+  void HomePageOnOneStartInAHundred() {
+    QFETCH(double, chance);
+    QFETCH(bool, opened);
+    FormHarness harness(chance);
+    harness.Load();
+    QCOMPARE(harness.dialogs.opened,
+             opened ? QStringList{"https://brisklume.example/"}
+                    : QStringList{});
+  }
+
+  void LostSettingIsReportedByItsHandler() {
+    FormHarness harness;
+    QFile blocker(harness.dir.filePath("blocker"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    harness.store = SettingsStore(harness.dir.filePath("blocker/Kestovar.ini"));
+    Form1& form = harness.Load();
+    QStringList handlers;
+    for (const auto& report : harness.dialogs.ErrorReports()) {
+      handlers << report.text.section('\n', 1, 1);
+    }
+    QCOMPARE(handlers,
+             QStringList({"in Quorlent2021/08/31.Form1.Text2_Change at line 100",
+                          "in Quorlent2021/08/31.Form1.Option1_Click at line 100",
+                          "in Quorlent2021/08/31.Form1.Option1_Click at line 100"}));
+    QVERIFY(form.Frame2->isEnabled());
+    harness.dialogs.messages.clear();
+    form.Slider1->setValue(30);
+    QCOMPARE(form.Frame1->title(), QString("Output JPG image quality: 30%"));
+    QCOMPARE(harness.dialogs.ErrorReports().size(), 1);
+    QVERIFY(harness.dialogs.ErrorReports()[0].text.contains("Slider1_Change"));
+  }
+
+  void ApplicationTitle_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("one word") << "Brisklume" << "Brisklume";
+    QTest::newRow("several words") << "Brisklume PNG To JPG" << "Brisklume PNG To";
+    QTest::newRow("long")
+        << "Brisklume Batch Converter For Very Many Files At Once"
+        << "Brisklume Batch Converter For Very Many";
+  }
+  void ApplicationTitle() {
+    QFETCH(QString, name);
+    QFETCH(QString, title);
+    QCOMPARE(SetApplicationTitle(name), title);
+  }
+};
+
+BRISKLUME_TEST_CLASS(Form1Test);
+#include "form1_test.moc"

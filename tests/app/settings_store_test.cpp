@@ -1,0 +1,112 @@
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/failure.h"
+#include "app/settings_store.h"
+#include "support/test_main.h"
+
+class SettingsStoreTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void IntegerConversion_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("converts");
+    QTest::addColumn<int>("value");
+    QTest::newRow("plain") << "85" << true << 85;
+    QTest::newRow("negative") << "-7" << true << -7;
+    QTest::newRow("blanks around") << " 42 " << true << 42;
+    QTest::newRow("fraction down") << "2.4" << true << 2;
+    QTest::newRow("fraction up") << "2.6" << true << 3;
+    QTest::newRow("half to even down") << "2.5" << true << 2;
+    QTest::newRow("half to even up") << "3.5" << true << 4;
+    QTest::newRow("negative half") << "-0.5" << true << 0;
+    QTest::newRow("exponent") << "1e2" << true << 100;
+    QTest::newRow("letters") << "abc" << false << 0;
+    QTest::newRow("empty") << "" << false << 0;
+    QTest::newRow("trailing junk") << "85%" << false << 0;
+    QTest::newRow("not a number") << "nan" << false << 0;
+    QTest::newRow("infinite") << "inf" << false << 0;
+    QTest::newRow("too large") << "3000000000" << false << 0;
+  }
+  void IntegerConversion() {
+    QFETCH(QString, text);
+    QFETCH(bool, converts);
+    QFETCH(int, value);
+    if (converts) {
+      QCOMPARE(TextToInteger(text), value);
+    } else {
+      QVERIFY_THROWS_EXCEPTION(Failure, TextToInteger(text));
+    }
+  }
+
+  void BooleanConversion_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("converts");
+    QTest::addColumn<bool>("value");
+    QTest::newRow("True") << "True" << true << true;
+    QTest::newRow("False") << "False" << true << false;
+    QTest::newRow("upper") << "TRUE" << true << true;
+    QTest::newRow("lower") << "false" << true << false;
+    QTest::newRow("one") << "1" << true << true;
+    QTest::newRow("minus one") << "-1" << true << true;
+    QTest::newRow("zero") << "0" << true << false;
+    QTest::newRow("fraction") << "0.5" << true << true;
+    QTest::newRow("yes") << "yes" << false << false;
+    QTest::newRow("empty") << "" << false << false;
+  }
+  void BooleanConversion() {
+    QFETCH(QString, text);
+    QFETCH(bool, converts);
+    QFETCH(bool, value);
+    if (converts) {
+      QCOMPARE(TextToBoolean(text), value);
+    } else {
+      QVERIFY_THROWS_EXCEPTION(Failure, TextToBoolean(text));
+    }
+  }
+
+  void MissingKeyGivesDefaultAndWritesPersist() {
+    QTemporaryDir dir;
+    const SettingsStore store(dir.filePath("sub/Kestovar.ini"));
+    QCOMPARE(store.Read("Slider1", "85"), QString("85"));
+    store.Write("Slider1", "42");
+    store.Write("Text2", "/a, b/c@d/");
+    // A fresh store on the same file sees the values at once.
+    const SettingsStore again(store.Path());
+    QCOMPARE(again.Read("Slider1", "85"), QString("42"));
+    QCOMPARE(again.Read("Text2", ""), QString("/a, b/c@d/"));
+    QFile file(store.Path());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray ini = file.readAll();
+    QVERIFY(ini.contains("[Brisklume]"));
+    QVERIFY(ini.contains("Slider1=42"));
+  }
+
+  void UnusableStoreFails() {
+    QTemporaryDir dir;
+    QFile blocker(dir.filePath("not-a-folder"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const SettingsStore unwritable(dir.filePath("not-a-folder/Kestovar.ini"));
+    QVERIFY_THROWS_EXCEPTION(Failure, unwritable.Write("Slider1", "1"));
+
+    QVERIFY(QDir(dir.path()).mkdir("folder.ini"));
+    const SettingsStore unreadable(dir.filePath("folder.ini"));
+    QVERIFY_THROWS_EXCEPTION(Failure, unreadable.Read("Slider1", "85"));
+  }
+
+  void DefaultFileFollowsConfigurationFolder() {
+    QTemporaryDir dir;
+    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", dir.path().toUtf8());
+    const QString path = SettingsStore::DefaultPath();
+    qputenv("XDG_CONFIG_HOME", saved);
+    QCOMPARE(path, dir.filePath("Kestovar.ini"));
+  }
+};
+
+BRISKLUME_TEST_CLASS(SettingsStoreTest);
+#include "settings_store_test.moc"

@@ -1,0 +1,30 @@
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTest>
+
+#include "support/test_main.h"
+
+class ShutdownTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void ClosingInsideANestedLoopEndsTheProcess() {
+    QProcess child;
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    QElapsedTimer clock;
+    clock.start();
+    child.start(NESTED_CLOSE_CHILD, {});
+    QVERIFY(child.waitForFinished(10000));
+    const QString output = QString::fromUtf8(child.readAll());
+    QVERIFY2(output.contains("handler started"), qPrintable(output));
+    QVERIFY2(!output.contains("went on"), qPrintable(output));
+    QVERIFY2(!output.contains("event loop returned"), qPrintable(output));
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 0);
+    // The pumping handler alone would last three seconds.
+    QVERIFY(clock.elapsed() < 2500);
+  }
+};
+
+BRISKLUME_TEST_CLASS(ShutdownTest);
+#include "shutdown_test.moc"
