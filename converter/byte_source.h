@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace lumeconv {
+
+// Where PNG bytes come from: a file, or memory for the fuzzer.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Reads up to n bytes; returns how many were read.
+  virtual size_t Read(void* buffer, size_t n) = 0;
+  // Skips n bytes; false when fewer than n remain.
+  virtual bool Skip(uint64_t n) = 0;
+  virtual void Rewind() = 0;
+  virtual uint64_t Size() const = 0;
+};
+
+class FileSource : public ByteSource {
+ public:
+  // Throws ConversionError when the path is not a readable regular file.
+  explicit FileSource(const std::string& path);
+  ~FileSource() override;
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+
+  size_t Read(void* buffer, size_t n) override;
+  bool Skip(uint64_t n) override;
+  void Rewind() override;
+  uint64_t Size() const override { return size_; }
+
+  // Identity of the open file, to refuse writing the result over it.
+  uint64_t Device() const { return device_; }
+  uint64_t Inode() const { return inode_; }
+
+ private:
+  FILE* file_ = nullptr;
+  uint64_t size_ = 0;
+  uint64_t device_ = 0;
+  uint64_t inode_ = 0;
+};
+
+class MemorySource : public ByteSource {
+ public:
+  MemorySource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+
+  size_t Read(void* buffer, size_t n) override;
+  bool Skip(uint64_t n) override;
+  void Rewind() override { position_ = 0; }
+  uint64_t Size() const override { return size_; }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t position_ = 0;
+};
+
+}  // namespace lumeconv

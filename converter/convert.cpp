@@ -1,0 +1,47 @@
+#include "convert.h"
+
+#include <sys/stat.h>
+
+#include "byte_source.h"
+#include "conversion_error.h"
+#include "jpeg_writer.h"
+#include "pending_file.h"
+#include "png_reader.h"
+
+namespace lumeconv {
+
+std::string OutputPathFor(const std::string& input) {
+  const size_t slash = input.rfind('/');
+  const size_t name_start = slash == std::string::npos ? 0 : slash + 1;
+  const size_t dot = input.rfind('.');
+  const bool has_extension =
+      dot != std::string::npos && dot > name_start;
+  return (has_extension ? input.substr(0, dot) : input) + ".jpg";
+}
+
+void ConvertStream(ByteSource& source, FILE* out, int quality) {
+  PngReader png(source);
+  JpegWriter jpeg(out, png.Width(), png.Height(), png.Components(), quality,
+                  png.Metadata());
+  for (uint32_t y = 0; y < png.Height(); ++y) jpeg.WriteRow(png.NextRow());
+  png.Finish();
+  jpeg.Finish();
+}
+
+std::string ConvertFile(const std::string& input, int quality) {
+  FileSource source(input);
+  const std::string output = OutputPathFor(input);
+  struct stat existing {};
+  if (::stat(output.c_str(), &existing) == 0 &&
+      existing.st_dev == source.Device() &&
+      existing.st_ino == source.Inode()) {
+    throw ConversionError(kExitOutput,
+                          "the JPEG would replace this file itself");
+  }
+  PendingFile result(output);
+  ConvertStream(source, result.Stream(), quality);
+  result.Commit();
+  return output;
+}
+
+}  // namespace lumeconv

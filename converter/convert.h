@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace lumeconv {
+
+class ByteSource;
+
+// DIR/NAME.ext -> DIR/NAME.jpg; a name whose only dot leads it has no
+// extension to drop (".png" -> ".png.jpg").
+std::string OutputPathFor(const std::string& input);
+
+// Decodes the PNG from `source` and writes the JPEG to `out`. Throws
+// ConversionError.
+void ConvertStream(ByteSource& source, FILE* out, int quality);
+
+// Converts `input` to OutputPathFor(input), replacing that file only when
+// the new one is complete. Returns the output path; throws ConversionError.
+std::string ConvertFile(const std::string& input, int quality);
+
+}  // namespace lumeconv

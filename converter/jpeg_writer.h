@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+namespace lumeconv {
+
+struct PngMetadata;
+
+// Above this many bytes of DCT coefficients the Huffman tables are not
+// optimised, since that needs the whole image's coefficients in memory.
+inline constexpr uint64_t kOptimiseBudget = uint64_t{32} << 20;
+
+// Encodes rows of 8-bit grey or RGB as a baseline JPEG. Throws
+// ConversionError.
+class JpegWriter {
+ public:
+  struct Jpeg;  // the library's state, opaque here
+
+  JpegWriter(FILE* out, uint32_t width, uint32_t height, int components,
+             int quality, const PngMetadata& metadata);
+  ~JpegWriter();
+  JpegWriter(const JpegWriter&) = delete;
+  JpegWriter& operator=(const JpegWriter&) = delete;
+
+  void WriteRow(const uint8_t* row);
+  void Finish();
+
+  // Whether this size of image gets optimised Huffman tables.
+  static bool Optimises(uint32_t width, uint32_t height, int components,
+                        int quality);
+
+ private:
+  std::unique_ptr<Jpeg> jpeg_;
+};
+
+}  // namespace lumeconv

@@ -1,0 +1,54 @@
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <new>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "cli.h"
+#include "conversion_error.h"
+#include "convert.h"
+#include "pending_file.h"
+
+namespace {
+
+extern "C" void OnSignal(int signal) {
+  lumeconv::PendingFile::RemoveOnSignal();
+  ::_exit(128 + signal);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, OnSignal);
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  lumeconv::Options options;
+  try {
+    options = lumeconv::ParseArguments(arguments);
+  } catch (const lumeconv::ConversionError& error) {
+    std::fprintf(stderr, "lumeconv: %s\n%s\n", error.what(),
+                 lumeconv::UsageLine().c_str());
+    return error.Code();
+  }
+  if (options.help) {
+    std::fputs(lumeconv::HelpText().c_str(), stdout);
+    return lumeconv::kExitOk;
+  }
+  if (options.version) {
+    std::puts("lumeconv " LUMECONV_VERSION);
+    return lumeconv::kExitOk;
+  }
+  try {
+    lumeconv::ConvertFile(options.input, options.quality);
+    return lumeconv::kExitOk;
+  } catch (const lumeconv::ConversionError& error) {
+    std::fprintf(stderr, "lumeconv: %s: %s\n", options.input.c_str(),
+                 error.what());
+    return error.Code();
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "lumeconv: %s: out of memory\n",
+                 options.input.c_str());
+    return lumeconv::kExitTooLarge;
+  }
+}

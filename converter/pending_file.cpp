@@ -1,0 +1,102 @@
+#include "pending_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <vector>
+
+#include "conversion_error.h"
+
+namespace lumeconv {
+
+namespace {
+
+// The pending name, kept where a signal handler may read it.
+char g_pending[4096] = "";
+volatile std::sig_atomic_t g_has_pending = 0;
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash + 1);
+}
+
+mode_t NewFileMode(const std::string& path) {
+  struct stat existing {};
+  if (::stat(path.c_str(), &existing) == 0) return existing.st_mode & 07777;
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+[[noreturn]] void Fail(const std::string& what, int error) {
+  throw ConversionError(kExitOutput, what + ": " + std::strerror(error));
+}
+
+}  // namespace
+
+PendingFile::PendingFile(const std::string& final_path)
+    : final_path_(final_path) {
+  const std::string folder = FolderOf(final_path);
+  const size_t slash = final_path.rfind('/');
+  const std::string name =
+      slash == std::string::npos ? final_path : final_path.substr(slash + 1);
+  temp_path_ = (folder == "." ? std::string() : folder) + "." + name +
+               ".lumeconv-XXXXXX";
+  if (temp_path_.size() >= sizeof g_pending) {
+    throw ConversionError(kExitOutput, "output path is too long");
+  }
+  std::vector<char> pattern(temp_path_.begin(), temp_path_.end());
+  pattern.push_back('\0');
+  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd < 0) Fail("cannot write in folder " + folder, errno);
+  temp_path_.assign(pattern.data());
+  std::memcpy(g_pending, pattern.data(), pattern.size());
+  g_has_pending = 1;
+  ::fchmod(fd, NewFileMode(final_path));
+  stream_ = ::fdopen(fd, "wb");
+  if (!stream_) {
+    const int error = errno;
+    ::close(fd);
+    Drop();
+    Fail("cannot write " + temp_path_, error);
+  }
+}
+
+PendingFile::~PendingFile() {
+  if (!committed_) Drop();
+}
+
+void PendingFile::Commit() {
+  FILE* stream = stream_;
+  stream_ = nullptr;
+  const bool flushed = std::fflush(stream) == 0 && !std::ferror(stream);
+  const int error = errno;
+  if (std::fclose(stream) != 0 || !flushed) {
+    Drop();
+    Fail("cannot write " + final_path_, flushed ? errno : error);
+  }
+  if (::rename(temp_path_.c_str(), final_path_.c_str()) != 0) {
+    const int rename_error = errno;
+    Drop();
+    Fail("cannot replace " + final_path_, rename_error);
+  }
+  committed_ = true;
+  g_has_pending = 0;
+}
+
+void PendingFile::Drop() {
+  if (stream_) std::fclose(stream_);
+  stream_ = nullptr;
+  g_has_pending = 0;
+  ::unlink(temp_path_.c_str());
+}
+
+void PendingFile::RemoveOnSignal() {
+  if (g_has_pending) ::unlink(g_pending);
+}
+
+}  // namespace lumeconv

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace lumeconv {
+
+// A file written under a temporary name beside its final path and renamed
+// over it only when complete; dropped if never committed. At most one is
+// pending at a time, so that a signal handler can remove it.
+class PendingFile {
+ public:
+  // Throws ConversionError when the folder cannot take a new file.
+  explicit PendingFile(const std::string& final_path);
+  ~PendingFile();
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+
+  FILE* Stream() { return stream_; }
+  // Flushes, closes and renames; throws ConversionError on any failure.
+  void Commit();
+
+  // Removes the pending file, if any; safe inside a signal handler.
+  static void RemoveOnSignal();
+
+ private:
+  void Drop();
+
+  std::string final_path_;
+  std::string temp_path_;
+  FILE* stream_ = nullptr;
+  bool committed_ = false;
+};
+
+}  // namespace lumeconv

@@ -1,0 +1,206 @@
+#include "png_reader.h"
+
+#include <png.h>
+
+#include <csetjmp>
+#include <cstring>
+#include <string>
+
+#include "byte_source.h"
+#include "chunk_scan.h"
+#include "conversion_error.h"
+#include "flatten.h"
+
+namespace lumeconv {
+
+// libpng reports failures by longjmp; every call into it goes through one of
+// the small functions below, which hold no C++ objects across the jump.
+struct PngReader::Png {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  char message[200] = "";
+  ByteSource* source = nullptr;
+};
+
+namespace {
+
+// The side chunks the conversion carries over; libpng skips all others
+// without parsing them.
+constexpr png_byte kKeptChunks[] = "iCCP\0eXIf\0pHYs\0";
+
+void OnError(png_structp png, png_const_charp message) {
+  auto* state = static_cast<PngReader::Png*>(png_get_error_ptr(png));
+  std::snprintf(state->message, sizeof state->message, "%s", message);
+  png_longjmp(png, 1);
+}
+
+void OnWarning(png_structp, png_const_charp) {}
+
+void OnRead(png_structp png, png_bytep data, size_t length) {
+  auto* state = static_cast<PngReader::Png*>(png_get_io_ptr(png));
+  if (state->source->Read(data, length) != length) {
+    png_error(png, "unexpected end of file");
+  }
+}
+
+bool Begin(PngReader::Png* p) {
+  if (setjmp(png_jmpbuf(p->png))) return false;
+  png_set_read_fn(p->png, p, OnRead);
+  // Sizes are checked against the JPEG limits below, with a clearer message.
+  png_set_user_limits(p->png, 0x7fffffff, 0x7fffffff);
+  png_set_chunk_malloc_max(p->png, kMaxAncillaryChunk + 1024);
+  png_set_keep_unknown_chunks(p->png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+  png_set_keep_unknown_chunks(p->png, PNG_HANDLE_CHUNK_AS_DEFAULT, kKeptChunks,
+                              3);
+  png_read_info(p->png, p->info);
+  return true;
+}
+
+bool SetUpTransforms(PngReader::Png* p, int* passes) {
+  if (setjmp(png_jmpbuf(p->png))) return false;
+  const int colour = png_get_color_type(p->png, p->info);
+  const int depth = png_get_bit_depth(p->png, p->info);
+  if (colour == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(p->png);
+  if (colour == PNG_COLOR_TYPE_GRAY && depth < 8) {
+    png_set_expand_gray_1_2_4_to_8(p->png);
+  }
+  if (png_get_valid(p->png, p->info, PNG_INFO_tRNS)) {
+    png_set_tRNS_to_alpha(p->png);
+  }
+  if (depth == 16) png_set_swap(p->png);  // to native order on this host
+  *passes = png_set_interlace_handling(p->png);
+  png_read_update_info(p->png, p->info);
+  return true;
+}
+
+bool ReadRow(PngReader::Png* p, png_bytep row) {
+  if (setjmp(png_jmpbuf(p->png))) return false;
+  png_read_row(p->png, row, nullptr);
+  return true;
+}
+
+bool ReadRows(PngReader::Png* p, png_bytepp rows, png_uint_32 count,
+              int passes) {
+  if (setjmp(png_jmpbuf(p->png))) return false;
+  for (int pass = 0; pass < passes; ++pass) {
+    png_read_rows(p->png, rows, nullptr, count);
+  }
+  return true;
+}
+
+bool ReadEnd(PngReader::Png* p) {
+  if (setjmp(png_jmpbuf(p->png))) return false;
+  png_read_end(p->png, nullptr);
+  return true;
+}
+
+[[noreturn]] void Damaged(const PngReader::Png& p) {
+  throw ConversionError(kExitDamaged,
+                        std::string("is damaged (") + p.message + ")");
+}
+
+void ReadMetadata(png_structp png, png_infop info, PngMetadata* metadata) {
+  png_charp name = nullptr;
+  int compression = 0;
+  png_bytep profile = nullptr;
+  png_uint_32 profile_length = 0;
+  if (png_get_iCCP(png, info, &name, &compression, &profile, &profile_length)) {
+    metadata->icc_profile.assign(profile, profile + profile_length);
+  }
+  png_bytep exif = nullptr;
+  png_uint_32 exif_length = 0;
+  if (png_get_eXIf_1(png, info, &exif_length, &exif) && exif_length > 0) {
+    metadata->exif.assign(exif, exif + exif_length);
+    static constexpr uint8_t kPrefix[6] = {'E', 'x', 'i', 'f', 0, 0};
+    if (metadata->exif.size() > 6 &&
+        std::memcmp(metadata->exif.data(), kPrefix, 6) == 0) {
+      metadata->exif.erase(metadata->exif.begin(), metadata->exif.begin() + 6);
+    }
+  }
+  png_uint_32 x = 0;
+  png_uint_32 y = 0;
+  int unit = 0;
+  if (png_get_pHYs(png, info, &x, &y, &unit) && x > 0 && y > 0) {
+    metadata->has_density = true;
+    metadata->density_per_metre = unit == PNG_RESOLUTION_METER;
+    metadata->x_density = x;
+    metadata->y_density = y;
+  }
+}
+
+}  // namespace
+
+PngReader::PngReader(ByteSource& source) : png_(std::make_unique<Png>()) {
+  ScanChunks(source);
+  png_->source = &source;
+  png_->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, png_.get(),
+                                     OnError, OnWarning);
+  if (png_->png) png_->info = png_create_info_struct(png_->png);
+  if (!png_->png || !png_->info) {
+    throw ConversionError(kExitTooLarge, "cannot be read: out of memory");
+  }
+  if (!Begin(png_.get())) Damaged(*png_);
+
+  width_ = png_get_image_width(png_->png, png_->info);
+  height_ = png_get_image_height(png_->png, png_->info);
+  if (width_ > kMaxJpegDimension || height_ > kMaxJpegDimension) {
+    throw ConversionError(
+        kExitTooLarge, "is " + std::to_string(width_) + " x " +
+                           std::to_string(height_) +
+                           " pixels; JPEG allows at most 65500 in each "
+                           "direction");
+  }
+  interlaced_ = png_get_interlace_type(png_->png, png_->info) !=
+                PNG_INTERLACE_NONE;
+  const int colour = png_get_color_type(png_->png, png_->info);
+  components_ = (colour & PNG_COLOR_MASK_COLOR) ? 3 : 1;
+  ReadMetadata(png_->png, png_->info, &metadata_);
+
+  int passes = 1;
+  if (!SetUpTransforms(png_.get(), &passes)) Damaged(*png_);
+  channels_ = png_get_channels(png_->png, png_->info);
+  bit_depth_ = png_get_bit_depth(png_->png, png_->info);
+  row_bytes_ = png_get_rowbytes(png_->png, png_->info);
+
+  const uint64_t whole = uint64_t{row_bytes_} * height_;
+  if (interlaced_ && whole > kMaxInterlacedBuffer) {
+    throw ConversionError(
+        kExitTooLarge,
+        "is interlaced and would need " + std::to_string(whole >> 20) +
+            " MiB to decode; at most 1024 MiB is allowed");
+  }
+  decoded_.resize(row_bytes_);
+  flattened_.resize(size_t{width_} * components_);
+  if (interlaced_) {
+    decoded_.resize(whole);
+    std::vector<png_bytep> rows(height_);
+    for (uint32_t y = 0; y < height_; ++y) {
+      rows[y] = decoded_.data() + size_t{y} * row_bytes_;
+    }
+    if (!ReadRows(png_.get(), rows.data(), height_, passes)) Damaged(*png_);
+  }
+}
+
+PngReader::~PngReader() {
+  if (png_->png) png_destroy_read_struct(&png_->png, &png_->info, nullptr);
+}
+
+const uint8_t* PngReader::NextRow() {
+  const uint8_t* row;
+  if (interlaced_) {
+    row = decoded_.data() + size_t{next_row_} * row_bytes_;
+  } else {
+    if (!ReadRow(png_.get(), decoded_.data())) Damaged(*png_);
+    row = decoded_.data();
+  }
+  ++next_row_;
+  if (bit_depth_ == 8 && channels_ == components_) return row;
+  FlattenRow(row, flattened_.data(), width_, channels_, bit_depth_);
+  return flattened_.data();
+}
+
+void PngReader::Finish() {
+  if (!ReadEnd(png_.get())) Damaged(*png_);
+}
+
+}  // namespace lumeconv

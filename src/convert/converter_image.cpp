@@ -1,0 +1,13 @@
+#include "convert/converter_image.h"
+
+#include <QFile>
+
+#include "app/failure.h"
+
+QByteArray ConverterImage() {
+  QFile resource(":/lumeconv");
+  if (!resource.open(QIODevice::ReadOnly)) {
+    throw Failure("The converter is missing from the program's resources.");
+  }
+  return resource.readAll();
+}

@@ -1,0 +1,191 @@
+#include <png.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <functional>
+
+#include "png_fixture.h"
+#include "support/test_main.h"
+
+namespace {
+
+struct Run {
+  int code = -1;
+  QString error;
+};
+
+Run Lumeconv(const QStringList& arguments) {
+  QProcess process;
+  process.start(LUMECONV_BINARY, arguments);
+  process.waitForFinished(30000);
+  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode()
+                                                       : -1,
+          QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+void Save(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  file.open(QIODevice::WriteOnly);
+  file.write(bytes);
+}
+
+QByteArray Load(const QString& path) {
+  QFile file(path);
+  file.open(QIODevice::ReadOnly);
+  return file.readAll();
+}
+
+// A 4 x 4 RGB image, written by hand so that each part can be broken.
+QByteArray SmallPng(const QByteArray& extra_before_idat = {},
+                    const QByteArray& idat_data = {}) {
+  QByteArray raw;
+  for (int y = 0; y < 4; ++y) raw += QByteArray(1, '\0') + QByteArray(12, 'x');
+  return PngSignature() + Ihdr(4, 4, 8, 2, 0) + extra_before_idat +
+         Chunk("IDAT", idat_data.isNull() ? Zlib(raw) : idat_data) +
+         Chunk("IEND", {});
+}
+
+QByteArray FlipByte(QByteArray bytes, qsizetype at) {
+  bytes[at] = static_cast<char>(bytes[at] ^ 0x5a);
+  return bytes;
+}
+
+}  // namespace
+
+using Maker = std::function<void(const QString& png)>;
+Q_DECLARE_METATYPE(Maker)
+
+class BadInputTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void ValidHandMadeFileConverts() {
+    QTemporaryDir dir;
+    Save(dir.filePath("ok.png"), SmallPng());
+    QCOMPARE(Lumeconv({dir.filePath("ok.png")}).code, 0);
+    QVERIFY(QFile::exists(dir.filePath("ok.jpg")));
+  }
+
+  void RefusedWithoutTouchingTheJpeg_data() {
+    QTest::addColumn<Maker>("make");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("says");
+    const auto bytes = [](QByteArray b) {
+      return Maker([b](const QString& p) { Save(p, b); });
+    };
+    QTest::newRow("missing") << Maker([](const QString&) {}) << 3
+                             << "no such file";
+    QTest::newRow("a folder")
+        << Maker([](const QString& p) { QDir().mkdir(p); }) << 3 << "folder";
+    QTest::newRow("empty") << bytes({}) << 4 << "empty";
+    QTest::newRow("text") << bytes("hello, this is not an image\n") << 4
+                          << "not a PNG";
+    QTest::newRow("a JPEG named .png")
+        << bytes(QByteArray("\xff\xd8\xff\xe0", 4) + QByteArray(100, 'j')) << 4
+        << "not a PNG";
+    QTest::newRow("signature only") << bytes(PngSignature()) << 5
+                                    << "truncated";
+    QTest::newRow("cut inside IDAT") << bytes(SmallPng().left(60)) << 5
+                                     << "truncated";
+    QTest::newRow("no IEND") << bytes(SmallPng().chopped(12)) << 5
+                             << "truncated";
+    QTest::newRow("IHDR checksum") << bytes(FlipByte(SmallPng(), 29)) << 5
+                                   << "damaged";
+    QTest::newRow("IDAT checksum")
+        << bytes(FlipByte(SmallPng(), SmallPng().size() - 14)) << 5
+        << "damaged";
+    QTest::newRow("bad zlib stream")
+        << bytes(SmallPng({}, QByteArray("\x78\x9c\xff\xff\xff\xff\x00", 7)))
+        << 5 << "damaged";
+    QTest::newRow("too little image data")
+        << bytes(SmallPng({}, Zlib(QByteArray(20, '\0')))) << 5 << "damaged";
+    QTest::newRow("zero width")
+        << bytes(PngSignature() + Ihdr(0, 4, 8, 2, 0) + Chunk("IEND", {})) << 5
+        << "damaged";
+    QTest::newRow("width beyond PNG")
+        << bytes(PngSignature() + Ihdr(0x80000000u, 4, 8, 2, 0) +
+                 Chunk("IEND", {}))
+        << 5 << "damaged";
+    QTest::newRow("bad bit depth")
+        << bytes(PngSignature() + Ihdr(4, 4, 3, 2, 0) + Chunk("IEND", {})) << 5
+        << "damaged";
+    QTest::newRow("wider than JPEG")
+        << bytes(PngSignature() + Ihdr(65501, 1, 8, 2, 0) +
+                 Chunk("IDAT", Zlib(QByteArray(10, '\0'))) + Chunk("IEND", {}))
+        << 6 << "65500";
+    QTest::newRow("interlaced beyond 1 GiB")
+        << bytes(PngSignature() + Ihdr(30000, 30000, 16, 6, 1) +
+                 Chunk("IDAT", Zlib(QByteArray(10, '\0'))) + Chunk("IEND", {}))
+        << 6 << "1024 MiB";
+    QTest::newRow("huge ancillary chunk")
+        << bytes(SmallPng(Chunk("zTXt", QByteArray((16 << 20) + 1, 'z')))) << 6
+        << "16 MiB";
+    QTest::newRow("chunk length out of range")
+        << bytes(PngSignature() + QByteArray("\xff\xff\xff\xf0IHDR", 8) +
+                 QByteArray(32, '\0'))
+        << 5 << "damaged";
+    QTest::newRow("unknown critical chunk")
+        << bytes(SmallPng(Chunk("ABCD", "x"))) << 5 << "damaged";
+  }
+  void RefusedWithoutTouchingTheJpeg() {
+    QFETCH(Maker, make);
+    QFETCH(int, code);
+    QFETCH(QString, says);
+    QTemporaryDir dir;
+    const QString png = dir.filePath("input.png");
+    make(png);
+    const QByteArray earlier("an earlier JPEG that must survive");
+    Save(dir.filePath("input.jpg"), earlier);
+    const Run run = Lumeconv({"-q", "85", "-out", "jpeg", png});
+    QCOMPARE(run.code, code);
+    QVERIFY2(run.error.contains(png) && run.error.contains(says),
+             qPrintable(run.error));
+    QCOMPARE(run.error.count('\n'), 1);
+    QCOMPARE(Load(dir.filePath("input.jpg")), earlier);
+    QStringList left = QDir(dir.path()).entryList(QDir::AllEntries |
+                                                  QDir::Hidden |
+                                                  QDir::NoDotAndDotDot);
+    left.removeAll("input.png");
+    QCOMPARE(left, QStringList{"input.jpg"});
+  }
+
+  void RefusesToReplaceItsOwnInput() {
+    QTemporaryDir dir;
+    Save(dir.filePath("odd.jpg"), SmallPng());
+    const Run run = Lumeconv({dir.filePath("odd.jpg")});
+    QCOMPARE(run.code, 7);
+    QCOMPARE(Load(dir.filePath("odd.jpg")), SmallPng());
+  }
+
+  void UnwritableFolder() {
+    if (::geteuid() == 0) QSKIP("root may write in any folder");
+    QTemporaryDir dir;
+    Save(dir.filePath("ok.png"), SmallPng());
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
+    const Run run = Lumeconv({dir.filePath("ok.png")});
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                          QFile::ExeOwner);
+    QCOMPARE(run.code, 7);
+    QVERIFY(!QFile::exists(dir.filePath("ok.jpg")));
+  }
+
+  void FuzzFindingsStayRefused() {
+    const QDir crashers(QStringLiteral(FUZZ_CRASHERS));
+    const QStringList names = crashers.entryList(QDir::Files);
+    for (const QString& name : names) {
+      QTemporaryDir dir;
+      QFile::copy(crashers.filePath(name), dir.filePath("case.png"));
+      const Run run = Lumeconv({dir.filePath("case.png")});
+      QVERIFY2(run.code >= 3 && run.code <= 7,
+               qPrintable(name + ": " + QString::number(run.code)));
+      QVERIFY(!QFile::exists(dir.filePath("case.jpg")));
+    }
+  }
+};
+
+BRISKLUME_TEST_CLASS(BadInputTest);
+#include "bad_input_test.moc"

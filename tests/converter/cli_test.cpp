@@ -1,0 +1,98 @@
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "jpeg_probe.h"
+#include "png_fixture.h"
+#include "support/test_main.h"
+
+namespace {
+
+struct Result {
+  int code;
+  QString out;
+  QString error;
+};
+
+Result Run(const QStringList& arguments) {
+  QProcess process;
+  process.start(LUMECONV_BINARY, arguments);
+  process.waitForFinished(30000);
+  return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
+          QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+}  // namespace
+
+class CliTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void Arguments_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("quality");  // of the JPEG written, 0 for none
+    QTest::newRow("as the program calls it")
+        << QStringList{"-q", "85", "-out", "jpeg", "@"} << 0 << 85;
+    QTest::newRow("input first") << QStringList{"@", "-out", "jpg", "-q", "30"}
+                                 << 0 << 30;
+    QTest::newRow("default quality") << QStringList{"@"} << 0 << 85;
+    QTest::newRow("quality 1") << QStringList{"-q", "1", "@"} << 0 << 1;
+    QTest::newRow("quality 0") << QStringList{"-q", "0", "@"} << 2 << 0;
+    QTest::newRow("quality 101") << QStringList{"-q", "101", "@"} << 2 << 0;
+    QTest::newRow("quality fraction") << QStringList{"-q", "8.5", "@"} << 2 << 0;
+    QTest::newRow("quality signed") << QStringList{"-q", "+5", "@"} << 2 << 0;
+    QTest::newRow("quality missing") << QStringList{"@", "-q"} << 2 << 0;
+    QTest::newRow("other format") << QStringList{"-out", "png", "@"} << 2 << 0;
+    QTest::newRow("unknown option") << QStringList{"-x", "@"} << 2 << 0;
+    QTest::newRow("two inputs") << QStringList{"@", "@"} << 2 << 0;
+    QTest::newRow("no input") << QStringList{"-q", "50"} << 2 << 0;
+  }
+  void Arguments() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, code);
+    QFETCH(int, quality);
+    QTemporaryDir dir;
+    PngSpec spec;
+    spec.width = 64;
+    spec.height = 64;
+    WritePng(dir.filePath("in.png"), spec);
+    arguments.replaceInStrings("@", dir.filePath("in.png"));
+    const Result result = Run(arguments);
+    QCOMPARE(result.code, code);
+    QCOMPARE(QFile::exists(dir.filePath("in.jpg")), quality > 0);
+    if (code == 2) QVERIFY(result.error.contains("usage: lumeconv"));
+    if (quality == 0) return;
+    // The same image through the same quality gives the same bytes.
+    QTemporaryDir again;
+    WritePng(again.filePath("in.png"), spec);
+    Run({"-q", QString::number(quality), again.filePath("in.png")});
+    QFile a(dir.filePath("in.jpg"));
+    QFile b(again.filePath("in.jpg"));
+    QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+    QCOMPARE(a.readAll(), b.readAll());
+  }
+
+  void HelpNamesEveryOptionAndCode() {
+    const Result result = Run({"--help"});
+    QCOMPARE(result.code, 0);
+    for (const char* text : {"-q QUALITY", "(default 85)", "-out FORMAT",
+                             "(default jpeg)", "--version", "Exit codes"}) {
+      QVERIFY2(result.out.contains(text), text);
+    }
+    for (int code : {0, 2, 3, 4, 5, 6, 7}) {
+      QVERIFY(result.out.contains(QString("  %1  ").arg(code)));
+    }
+  }
+
+  void Version() {
+    const Result result = Run({"--version"});
+    QCOMPARE(result.code, 0);
+    QVERIFY(result.out.startsWith("lumeconv "));
+  }
+};
+
+BRISKLUME_TEST_CLASS(CliTest);
+#include "cli_test.moc"

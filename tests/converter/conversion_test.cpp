@@ -1,0 +1,233 @@
+#include <png.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+#include <cmath>
+#include <cstring>
+
+#include "convert.h"
+#include "jpeg_probe.h"
+#include "png_fixture.h"
+#include "support/test_main.h"
+
+Q_DECLARE_METATYPE(PngSpec)
+
+namespace {
+
+struct Error {
+  double mean = 0;
+  double worst = 0;
+};
+
+Error Compare(const PngSpec& spec, const JpegProbe& jpeg) {
+  Error error;
+  double total = 0;
+  size_t count = 0;
+  for (uint32_t y = 0; y < spec.height; ++y) {
+    for (uint32_t x = 0; x < spec.width; ++x) {
+      const std::vector<double> expected = ExpectedColour(spec, x, y);
+      for (int c = 0; c < jpeg.components; ++c) {
+        const double e = std::abs(jpeg.Sample(x, y, c) - expected[c]);
+        total += e;
+        error.worst = std::max(error.worst, e);
+        ++count;
+      }
+    }
+  }
+  error.mean = total / count;
+  return error;
+}
+
+PngSpec Spec(int colour, int depth, bool interlaced = false,
+             bool transparent = false) {
+  PngSpec spec;
+  spec.width = 61;  // not a whole number of blocks
+  spec.height = 37;
+  spec.colour_type = colour;
+  spec.bit_depth = depth;
+  spec.interlaced = interlaced;
+  spec.transparent_colour = transparent;
+  return spec;
+}
+
+}  // namespace
+
+class ConversionTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void EveryKindOfPng_data() {
+    QTest::addColumn<PngSpec>("spec");
+    QTest::addColumn<int>("components");
+    const struct {
+      const char* name;
+      int colour;
+      std::vector<int> depths;
+      int components;
+    } kinds[] = {
+        {"grey", PNG_COLOR_TYPE_GRAY, {1, 2, 4, 8, 16}, 1},
+        {"grey+alpha", PNG_COLOR_TYPE_GRAY_ALPHA, {8, 16}, 1},
+        {"rgb", PNG_COLOR_TYPE_RGB, {8, 16}, 3},
+        {"rgba", PNG_COLOR_TYPE_RGB_ALPHA, {8, 16}, 3},
+        {"palette", PNG_COLOR_TYPE_PALETTE, {1, 2, 4, 8}, 3},
+    };
+    for (const auto& kind : kinds) {
+      for (int depth : kind.depths) {
+        for (bool interlaced : {false, true}) {
+          const QByteArray name = QByteArray(kind.name) + " " +
+                                  QByteArray::number(depth) +
+                                  (interlaced ? " adam7" : "");
+          QTest::newRow(name.constData())
+              << Spec(kind.colour, depth, interlaced) << kind.components;
+        }
+      }
+    }
+    for (int depth : {1, 2, 4, 8}) {
+      QTest::newRow(qPrintable(QString("palette %1 tRNS").arg(depth)))
+          << Spec(PNG_COLOR_TYPE_PALETTE, depth, false, true) << 3;
+    }
+    for (int depth : {1, 8, 16}) {
+      QTest::newRow(qPrintable(QString("grey %1 tRNS").arg(depth)))
+          << Spec(PNG_COLOR_TYPE_GRAY, depth, false, true) << 1;
+    }
+    for (int depth : {8, 16}) {
+      QTest::newRow(qPrintable(QString("rgb %1 tRNS adam7").arg(depth)))
+          << Spec(PNG_COLOR_TYPE_RGB, depth, true, true) << 3;
+    }
+  }
+  void EveryKindOfPng() {
+    QFETCH(PngSpec, spec);
+    QFETCH(int, components);
+    QTemporaryDir dir;
+    const QString png = dir.filePath("image.png");
+    WritePng(png, spec);
+    const std::string jpg = lumeconv::ConvertFile(png.toStdString(), 100);
+    QCOMPARE(QString::fromStdString(jpg), dir.filePath("image.jpg"));
+    const JpegProbe probe = ProbeJpeg(dir.filePath("image.jpg"));
+    QVERIFY(probe.ok);
+    QCOMPARE(probe.width, spec.width);
+    QCOMPARE(probe.height, spec.height);
+    QCOMPARE(probe.components, components);
+    QVERIFY(!probe.progressive);
+    const Error error = Compare(spec, probe);
+    // Quality 100 with full chroma: only rounding and the colour transform
+    // separate the result from the flattened source. Sharp palette edges
+    // ring a little more.
+    QVERIFY2(error.mean < 1.5, qPrintable(QString::number(error.mean)));
+    QVERIFY2(error.worst < 24, qPrintable(QString::number(error.worst)));
+  }
+
+  void TransparentPixelsBecomeWhite() {
+    QTemporaryDir dir;
+    PngSpec spec;
+    spec.width = 32;
+    spec.height = 32;
+    spec.colour_type = PNG_COLOR_TYPE_RGB_ALPHA;
+    spec.bit_depth = 16;
+    // Every sample of this image is its ramp; alpha 0 where the ramp is 0,
+    // so the top-left corner is a black pixel made invisible.
+    WritePng(dir.filePath("clear.png"), spec);
+    lumeconv::ConvertFile(dir.filePath("clear.png").toStdString(), 95);
+    const JpegProbe probe = ProbeJpeg(dir.filePath("clear.jpg"));
+    QVERIFY(probe.ok);
+    for (int c = 0; c < 3; ++c) QVERIFY(probe.Sample(0, 0, c) > 235);
+  }
+
+  void QualityAndChroma_data() {
+    QTest::addColumn<int>("quality");
+    QTest::addColumn<int>("luma_sampling");
+    QTest::newRow("10") << 10 << 2;
+    QTest::newRow("89") << 89 << 2;
+    QTest::newRow("90") << 90 << 1;
+    QTest::newRow("100") << 100 << 1;
+  }
+  void QualityAndChroma() {
+    QFETCH(int, quality);
+    QFETCH(int, luma_sampling);
+    QTemporaryDir dir;
+    PngSpec spec = Spec(PNG_COLOR_TYPE_RGB, 8);
+    WritePng(dir.filePath("q.png"), spec);
+    lumeconv::ConvertFile(dir.filePath("q.png").toStdString(), quality);
+    const JpegProbe probe = ProbeJpeg(dir.filePath("q.jpg"));
+    QVERIFY(probe.ok);
+    QCOMPARE(probe.luma_sampling, luma_sampling);
+    const Error error = Compare(spec, probe);
+    QVERIFY2(error.mean < (quality < 50 ? 12 : 4),
+             qPrintable(QString::number(error.mean)));
+  }
+
+  void LowerQualityGivesSmallerFile() {
+    QTemporaryDir dir;
+    WritePng(dir.filePath("a.png"), Spec(PNG_COLOR_TYPE_RGB, 8));
+    qint64 sizes[2];
+    const int qualities[2] = {20, 95};
+    for (int i = 0; i < 2; ++i) {
+      lumeconv::ConvertFile(dir.filePath("a.png").toStdString(), qualities[i]);
+      sizes[i] = QFileInfo(dir.filePath("a.jpg")).size();
+    }
+    QVERIFY(sizes[0] < sizes[1]);
+  }
+
+  void MetadataIsCarriedOver() {
+    QTemporaryDir dir;
+    PngSpec spec = Spec(PNG_COLOR_TYPE_RGB, 8);
+    // A made-up monitor profile: a sound header, no tags, filler after it.
+    QByteArray profile(3000, '\0');
+    for (int i = 132; i < profile.size(); ++i) profile[i] = char(i * 31);
+    qToBigEndian<quint32>(3000, profile.data());
+    qToBigEndian<quint32>(0x02100000, profile.data() + 8);
+    std::memcpy(profile.data() + 12, "mntrRGB XYZ ", 12);
+    std::memcpy(profile.data() + 36, "acsp", 4);
+    qToBigEndian<quint32>(0xF6D6, profile.data() + 68);  // D50 white
+    qToBigEndian<quint32>(0x10000, profile.data() + 72);
+    qToBigEndian<quint32>(0xD32D, profile.data() + 76);
+    spec.icc_profile = profile;
+    spec.exif = QByteArray("MM\0*\0\0\0\x08\0\0\0\0\0\0", 14);
+    spec.ppm_x = 11811;  // 300 dpi
+    spec.ppm_y = 5906;
+    WritePng(dir.filePath("meta.png"), spec);
+    lumeconv::ConvertFile(dir.filePath("meta.png").toStdString(), 85);
+    const JpegProbe probe = ProbeJpeg(dir.filePath("meta.jpg"));
+    QVERIFY(probe.ok);
+    QCOMPARE(probe.icc_profile, profile);
+    QCOMPARE(probe.exif, spec.exif);
+    QCOMPARE(probe.density_unit, 2);
+    QCOMPARE(probe.x_density, 118);
+    QCOMPARE(probe.y_density, 59);
+  }
+
+  void NothingInventedWithoutMetadata() {
+    QTemporaryDir dir;
+    WritePng(dir.filePath("plain.png"), Spec(PNG_COLOR_TYPE_GRAY, 8));
+    lumeconv::ConvertFile(dir.filePath("plain.png").toStdString(), 85);
+    const JpegProbe probe = ProbeJpeg(dir.filePath("plain.jpg"));
+    QVERIFY(probe.icc_profile.isEmpty());
+    QVERIFY(probe.exif.isEmpty());
+    QCOMPARE(probe.density_unit, 0);
+    QCOMPARE(probe.x_density, 1);
+    QCOMPARE(probe.y_density, 1);
+  }
+
+  void OutputNaming_data() {
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("upper-case extension") << "/d/photo.PNG" << "/d/photo.jpg";
+    QTest::newRow("two dots") << "/d/a.b.png" << "/d/a.b.jpg";
+    QTest::newRow("only a leading dot") << "/d/.png" << "/d/.png.jpg";
+    QTest::newRow("no extension") << "/d/pic" << "/d/pic.jpg";
+    QTest::newRow("dot in the folder") << "/d.x/pic" << "/d.x/pic.jpg";
+    QTest::newRow("relative") << "temp.png" << "temp.jpg";
+  }
+  void OutputNaming() {
+    QFETCH(QString, input);
+    QFETCH(QString, output);
+    QCOMPARE(QString::fromStdString(lumeconv::OutputPathFor(input.toStdString())),
+             output);
+  }
+};
+
+BRISKLUME_TEST_CLASS(ConversionTest);
+#include "conversion_test.moc"
