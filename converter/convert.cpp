@@ -2,11 +2,15 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
+#include <thread>
+
 #include "byte_source.h"
 #include "conversion_error.h"
 #include "jpeg_writer.h"
 #include "pending_file.h"
 #include "png_reader.h"
+#include "row_pipe.h"
 
 namespace lumeconv {
 
@@ -19,12 +23,49 @@ std::string OutputPathFor(const std::string& input) {
   return (has_extension ? input.substr(0, dot) : input) + ".jpg";
 }
 
+namespace {
+
+// Decoding and encoding take similar time; each gets a core.
+void DecodeInto(PngReader& png, RowPipe& pipe) {
+  try {
+    const size_t row_bytes = size_t{png.Width()} * png.Components();
+    for (uint32_t y = 0; y < png.Height(); ++y) {
+      const uint8_t* row = png.NextRow();
+      uint8_t* slot = pipe.WaitForFreeRow();
+      if (!slot) return;
+      std::memcpy(slot, row, row_bytes);
+      pipe.Publish();
+    }
+    png.Finish();
+  } catch (...) {
+    pipe.Fail(std::current_exception());
+  }
+}
+
+}  // namespace
+
 void ConvertStream(ByteSource& source, FILE* out, int quality) {
   PngReader png(source);
   JpegWriter jpeg(out, png.Width(), png.Height(), png.Components(), quality,
                   png.Metadata());
-  for (uint32_t y = 0; y < png.Height(); ++y) jpeg.WriteRow(png.NextRow());
-  png.Finish();
+  RowPipe pipe(size_t{png.Width()} * png.Components(), 32);
+  std::thread decoder(DecodeInto, std::ref(png), std::ref(pipe));
+  try {
+    for (uint32_t y = 0; y < png.Height(); ++y) {
+      const uint8_t* row = pipe.WaitForFullRow();
+      if (!row) break;
+      jpeg.WriteRow(row);
+      pipe.Release();
+    }
+  } catch (...) {
+    pipe.GiveUp();
+    decoder.join();
+    throw;
+  }
+  decoder.join();
+  if (const std::exception_ptr error = pipe.Error()) {
+    std::rethrow_exception(error);
+  }
   jpeg.Finish();
 }
 

@@ -24,6 +24,12 @@ struct JpegWriter::Jpeg {
   std::jmp_buf jump{};
   char message[JMSG_LENGTH_MAX] = "";
   bool created = false;
+
+  // Here rather than in ~JpegWriter, so that a constructor that throws
+  // releases libjpeg's state too.
+  ~Jpeg() {
+    if (created) jpeg_destroy_compress(&cinfo);
+  }
 };
 
 namespace {
@@ -157,9 +163,7 @@ JpegWriter::JpegWriter(FILE* out, uint32_t width, uint32_t height,
   }
 }
 
-JpegWriter::~JpegWriter() {
-  if (jpeg_->created) jpeg_destroy_compress(&jpeg_->cinfo);
-}
+JpegWriter::~JpegWriter() = default;
 
 void JpegWriter::WriteRow(const uint8_t* row) {
   if (!Write(jpeg_.get(), row)) Failed(*jpeg_);

@@ -20,6 +20,12 @@ struct PngReader::Png {
   png_infop info = nullptr;
   char message[200] = "";
   ByteSource* source = nullptr;
+
+  // Here rather than in ~PngReader, so that a constructor that throws
+  // releases libpng's state too.
+  ~Png() {
+    if (png) png_destroy_read_struct(&png, &info, nullptr);
+  }
 };
 
 namespace {
@@ -181,9 +187,7 @@ PngReader::PngReader(ByteSource& source) : png_(std::make_unique<Png>()) {
   }
 }
 
-PngReader::~PngReader() {
-  if (png_->png) png_destroy_read_struct(&png_->png, &png_->info, nullptr);
-}
+PngReader::~PngReader() = default;
 
 const uint8_t* PngReader::NextRow() {
   const uint8_t* row;
