@@ -16,9 +16,10 @@ class Dialogs {
                            Icon icon) = 0;
   // A question with the buttons Yes and No and no icon; true on Yes.
   virtual bool AskYesNo(const QString& title, const QString& text) = 0;
-  // The open-file dialog, several files selectable; the chosen full paths in
-  // the dialog's order, empty when cancelled.
-  virtual QStringList OpenFiles(const QString& title, const QString& filter) = 0;
+  // The open-file dialog, several files selectable. Returns the dialog's
+  // file name text: one file's full path, or for several the folder and
+  // then each name, separated by NUL characters; empty when cancelled.
+  virtual QString OpenFiles(const QString& title, const QString& filter) = 0;
   // The folder browser; the chosen folder, empty when cancelled.
   virtual QString BrowseForFolder(const QString& title,
                                   const QString& start_folder) = 0;

@@ -14,6 +14,8 @@
 
 #include "app/shutdown.h"
 #include "app/twips.h"
+#include "filelist/add_image_files.h"
+#include "filelist/file_list.h"
 #include "options/output_options.h"
 
 namespace {
@@ -136,14 +138,20 @@ void Form1::WireHandlers() {
   connect(Text2, &QLineEdit::textChanged, this,
           [this] { output_options_->Text2_Change(); });
 
+  file_list_ = std::make_unique<FileList>(ListView1, pointer_, env_.dialogs,
+                                          env_.program_folder);
+  connect(PushButton1, &QPushButton::clicked, this,
+          [this] { PushButton1_Click(); });
+  connect(PushButton4, &QPushButton::clicked, this,
+          [this] { PushButton4_Click(); });
+
   setMouseTracking(true);
   for (QPushButton* button : {PushButton1, PushButton2, PushButton3,
                               PushButton4, PushButton5, PushButton6}) {
     Hovers(button, WindowPointer::State::kHand);
   }
   for (QWidget* surface : std::initializer_list<QWidget*>{
-           Frame1, Frame2, Frame5, Option1, Option2, Text2,
-           ListView1->viewport()}) {
+           Frame1, Frame2, Frame5, Option1, Option2, Text2}) {
     Hovers(surface, WindowPointer::State::kDefault);
   }
 }
@@ -176,6 +184,12 @@ void Form1::mouseMoveEvent(QMouseEvent* event) {
   if (IsOwnMove(this, event)) pointer_.Hover(WindowPointer::State::kDefault);
   QWidget::mouseMoveEvent(event);
 }
+
+void Form1::PushButton1_Click() {
+  AddImageFiles(env_.dialogs, *file_list_, application_title_);
+}
+
+void Form1::PushButton4_Click() { file_list_->PushButton4_Click(); }
 
 void Form1::closeEvent(QCloseEvent*) { EndProcess(); }
 

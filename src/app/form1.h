@@ -9,6 +9,7 @@
 #include "app/window_pointer.h"
 
 class Dialogs;
+class FileList;
 class OutputOptions;
 class QGroupBox;
 class QLineEdit;
@@ -41,6 +42,10 @@ class Form1 : public QWidget {
 
   const QString& ApplicationTitle() const { return application_title_; }
   WindowPointer& Pointer() { return pointer_; }
+  FileList& Files() { return *file_list_; }
+
+  void PushButton1_Click();
+  void PushButton4_Click();
 
   QTreeWidget* ListView1;
   QPushButton* PushButton1;
@@ -73,5 +78,6 @@ class Form1 : public QWidget {
   WindowPointer pointer_;
   QString application_title_;
   std::unique_ptr<OutputOptions> output_options_;
+  std::unique_ptr<FileList> file_list_;
   QHash<QObject*, WindowPointer::State> hover_states_;
 };

@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QUrl>
@@ -21,8 +22,13 @@ bool QtDialogs::AskYesNo(const QString& title, const QString& text) {
   return box.exec() == QMessageBox::Yes;
 }
 
-QStringList QtDialogs::OpenFiles(const QString& title, const QString& filter) {
-  return QFileDialog::getOpenFileNames(owner_, title, QString(), filter);
+QString QtDialogs::OpenFiles(const QString& title, const QString& filter) {
+  const QStringList chosen =
+      QFileDialog::getOpenFileNames(owner_, title, QString(), filter);
+  if (chosen.size() <= 1) return chosen.value(0);
+  QStringList parts{QDir::toNativeSeparators(QFileInfo(chosen[0]).path())};
+  for (const QString& path : chosen) parts << QFileInfo(path).fileName();
+  return parts.join(QChar(0));
 }
 
 QString QtDialogs::BrowseForFolder(const QString& title,

@@ -13,7 +13,7 @@ class QtDialogs : public Dialogs {
   void ShowMessage(const QString& title, const QString& text,
                    Icon icon) override;
   bool AskYesNo(const QString& title, const QString& text) override;
-  QStringList OpenFiles(const QString& title, const QString& filter) override;
+  QString OpenFiles(const QString& title, const QString& filter) override;
   QString BrowseForFolder(const QString& title,
                           const QString& start_folder) override;
   void OpenUrl(const QString& url) override;

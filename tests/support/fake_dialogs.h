@@ -25,9 +25,9 @@ class FakeDialogs : public Dialogs {
     questions.append({title, text, Icon::kNone});
     return yes_answers.isEmpty() ? false : yes_answers.takeFirst();
   }
-  QStringList OpenFiles(const QString& title, const QString& filter) override {
+  QString OpenFiles(const QString& title, const QString& filter) override {
     open_requests.append(title + "|" + filter);
-    return file_answers.isEmpty() ? QStringList() : file_answers.takeFirst();
+    return file_answers.isEmpty() ? QString() : file_answers.takeFirst();
   }
   QString BrowseForFolder(const QString& title,
                           const QString& start_folder) override {
@@ -53,7 +53,7 @@ class FakeDialogs : public Dialogs {
   QStringList browse_requests;
   QStringList opened;
   QList<bool> yes_answers;
-  QList<QStringList> file_answers;
+  QStringList file_answers;
   QStringList folder_answers;
   QString desktop = "/home/user/Desktop";
   std::function<void()> on_message;

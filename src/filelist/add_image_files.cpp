@@ -1,0 +1,46 @@
+#include "filelist/add_image_files.h"
+
+#include <QDir>
+#include <QStringList>
+
+#include "app/dialogs.h"
+#include "app/trap.h"
+#include "filelist/file_list.h"
+#include "util/path_helpers.h"
+
+void AddImageFiles(Dialogs& dialogs, FileList& list,
+                   const QString& application_title) {
+  Trap trap(dialogs, "in Quorlent2021/08/31.Form1.PushButton1_Click ");
+  QString chosen;
+  trap.Line(108, [&] {
+    chosen = dialogs.OpenFiles(
+        "Add File(s) - Hold Ctrl or Shift to select multiple files",
+        "All PNG (*.png)");
+  });
+  if (trap.Test(110, [&] { return chosen.isEmpty(); })) return;
+  if (chosen.size() > kOpenDialogCapacity) {
+    dialogs.ShowMessage(application_title,
+                        "You've selected too many files to add.\n\n"
+                        "Please try adding via the \"Add All\" button.",
+                        Dialogs::Icon::kNone);
+    return;
+  }
+  QStringList parts;
+  trap.Line(112, [&] { parts = chosen.split(QChar(0)); });
+  if (parts.size() == 1) {
+    trap.Line(118, [&] { list.Append(parts[0]); });
+    return;
+  }
+  for (qsizetype i = 1; i < parts.size(); ++i) {
+    QString path;
+    trap.Line(128, [&] {
+      // The root already ends in the separator; doubling it there would
+      // read as a network prefix.
+      const bool ends_in_separator = parts[0].endsWith(QDir::separator());
+      path = parts[0] + (ends_in_separator ? "" : QString(QDir::separator())) +
+             parts[i];
+    });
+    trap.Line(130, [&] { path = CollapseBackslashes(path); });
+    trap.Line(132, [&] { list.Append(path); });
+  }
+}

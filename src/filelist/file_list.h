@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QObject>
+#include <QPersistentModelIndex>
+#include <QString>
+
+class Dialogs;
+class QTreeWidget;
+class QTreeWidgetItem;
+class WindowPointer;
+
+// True when some row's text equals `text` exactly.
+bool FileListContains(const QTreeWidget& list, const QString& text);
+
+// The queue of input files on ListView1: one full path per row, in
+// conversion order. Handles the list's editing and its reorder drag.
+class FileList : public QObject {
+ public:
+  FileList(QTreeWidget* list, WindowPointer& pointer, Dialogs& dialogs,
+           QString program_folder);
+
+  void Append(const QString& path);
+  int Count() const;
+  QString Text(int row) const;  // rows from 1
+
+  // "Clear List".
+  void PushButton4_Click();
+
+  // The list's own events, as the window reports them.
+  void MouseDown(const QPoint& position);
+  void ItemClick(QTreeWidgetItem* item);
+  void MouseMove(const QPoint& position);
+  void MouseUp();
+  void RemoveSelected();  // Delete key and double-click
+
+  bool Dragging() const { return dragging_; }
+  // The row carrying the dragged path, from 1; 0 when there is none.
+  int DragItem() const;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  int RowAt(const QPoint& position) const;
+  void ReorderStep(const QPoint& position);
+  void ScrollAssist(const QPoint& position, int hit_row);
+
+  QTreeWidget* list_;
+  WindowPointer& pointer_;
+  Dialogs& dialogs_;
+  QString program_folder_;
+  bool dragging_ = false;
+  QPersistentModelIndex drag_item_;
+};

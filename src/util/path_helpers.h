@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Path and file helpers shared by the adding and converting code. Paths use
+// the platform's separator; nothing here resolves or normalises beyond what
+// each helper says.
+
+// The path up to and including its last separator; empty when it has none.
+QString FolderPart(const QString& path);
+// The part after the last separator; the whole path when it has none.
+QString FileNamePart(const QString& path);
+// The name without its last "." and what follows, unless that dot leads.
+QString StripExtension(const QString& name);
+// Doubled separators made single in one left-to-right pass. A leading run of
+// two or more (a network prefix) comes back as exactly two; a single leading
+// separator stays single.
+QString CollapseBackslashes(const QString& path);
+
+// True when the path is a folder; never fails.
+bool IsFolder(const QString& path);
+
+// Removes one file, a read-only one too; says nothing on failure.
+void DeleteFileQuiet(const QString& path);
+// Creates the file with exactly these bytes unless something is already at
+// the path. Throws Failure when the file cannot be written.
+void WriteBytesIfAbsent(const QByteArray& bytes, const QString& path);
+// Copies an existing file into an existing folder, replacing the
+// destination; does nothing, silently, otherwise.
+void CopyFileChecked(const QString& source, const QString& destination);
+// Replaces the destination with a copy of the source as a whole: a copy
+// that fails leaves the earlier file as it was. True when copied.
+bool CopyFileQuiet(const QString& source, const QString& destination);

@@ -1,0 +1,80 @@
+#include <QPushButton>
+#include <QTest>
+
+#include "filelist/file_list.h"
+#include "support/form_harness.h"
+#include "support/test_main.h"
+
+namespace {
+
+QString Nul(const QStringList& parts) { return parts.join(QChar(0)); }
+
+}  // namespace
+
+class AddImageFilesTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void Dialog_data() {
+    QTest::addColumn<QStringList>("answers");
+    QTest::addColumn<QStringList>("rows");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("cancel") << QStringList{""} << QStringList{} << "";
+    QTest::newRow("one file, unchanged")
+        << QStringList{"/pics//a.png"} << QStringList{"/pics//a.png"} << "";
+    QTest::newRow("several at the root")
+        << QStringList{Nul({"/", "c.png", "a.png", "b.png"})}
+        << QStringList{"/c.png", "/a.png", "/b.png"} << "";
+    QTest::newRow("several in a folder")
+        << QStringList{Nul({"/home/u/pics", "a.png", "b.png"})}
+        << QStringList{"/home/u/pics/a.png", "/home/u/pics/b.png"} << "";
+    QTest::newRow("network folder")
+        << QStringList{Nul({"//server/share", "a.png", "b.png"})}
+        << QStringList{"//server/share/a.png", "//server/share/b.png"} << "";
+    QTest::newRow("same file twice")
+        << QStringList{"/a.png", "/a.png"} << QStringList{"/a.png", "/a.png"}
+        << "";
+    QStringList names{"/big"};
+    for (int i = 0; names.join(QChar(0)).size() <= 30000; ++i) {
+      names << QString("file-number-%1.png").arg(i, 6, 10, QChar('0'));
+    }
+    QTest::newRow("too many") << QStringList{Nul(names)} << QStringList{}
+                              << "You've selected too many files to add.\n\n"
+                                 "Please try adding via the \"Add All\" button.";
+    names.removeLast();
+    QTest::newRow("just fits") << QStringList{Nul(names)}
+                               << QStringList{} << "";
+  }
+  void Dialog() {
+    QFETCH(QStringList, answers);
+    QFETCH(QStringList, rows);
+    QFETCH(QString, message);
+    FormHarness harness;
+    Form1& form = harness.Load();
+    harness.dialogs.file_answers = answers;
+    for (int i = 0; i < answers.size(); ++i) form.PushButton1->click();
+    QCOMPARE(harness.dialogs.open_requests.value(0),
+             QString("Add File(s) - Hold Ctrl or Shift to select multiple "
+                     "files|All PNG (*.png)"));
+    if (QTest::currentDataTag() == QByteArray("just fits")) {
+      QCOMPARE(form.Files().Count(),
+               answers[0].count(QChar(0)));
+      QVERIFY(harness.dialogs.messages.isEmpty());
+      return;
+    }
+    QStringList listed;
+    for (int i = 1; i <= form.Files().Count(); ++i) listed << form.Files().Text(i);
+    QCOMPARE(listed, rows);
+    if (message.isEmpty()) {
+      QVERIFY(harness.dialogs.messages.isEmpty());
+    } else {
+      QCOMPARE(harness.dialogs.messages.size(), 1);
+      QCOMPARE(harness.dialogs.messages[0].title, QString("Brisklume"));
+      QCOMPARE(harness.dialogs.messages[0].text, message);
+      QCOMPARE(harness.dialogs.messages[0].icon, Dialogs::Icon::kNone);
+    }
+  }
+};
+
+BRISKLUME_TEST_CLASS(AddImageFilesTest);
+#include "add_image_files_test.moc"

@@ -1,0 +1,3 @@
+#include "support/test_main.h"
+
+BRISKLUME_TEST_MAIN()
