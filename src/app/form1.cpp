@@ -14,6 +14,7 @@
 
 #include "app/shutdown.h"
 #include "app/twips.h"
+#include "convert/batch_run.h"
 #include "filelist/add_image_files.h"
 #include "filelist/file_list.h"
 #include "options/output_options.h"
@@ -138,8 +139,14 @@ void Form1::WireHandlers() {
   connect(Text2, &QLineEdit::textChanged, this,
           [this] { output_options_->Text2_Change(); });
 
-  file_list_ = std::make_unique<FileList>(ListView1, pointer_, env_.dialogs,
-                                          env_.program_folder);
+  file_list_ = std::make_unique<FileList>(
+      ListView1, pointer_, env_.dialogs, env_.program_folder,
+      [this] { return batch_run_ && batch_run_->Running(); });
+  batch_run_ = std::make_unique<BatchRun>(
+      BatchRun::Controls{Slider1, Option1, Option2, Text2, ProgressBar1},
+      *file_list_, pointer_, env_.dialogs, application_title_);
+  connect(PushButton2, &QPushButton::clicked, this,
+          [this] { PushButton2_Click(); });
   connect(PushButton1, &QPushButton::clicked, this,
           [this] { PushButton1_Click(); });
   connect(PushButton4, &QPushButton::clicked, this,
@@ -188,6 +195,8 @@ void Form1::mouseMoveEvent(QMouseEvent* event) {
 void Form1::PushButton1_Click() {
   AddImageFiles(env_.dialogs, *file_list_, application_title_);
 }
+
+void Form1::PushButton2_Click() { batch_run_->PushButton2_Click(); }
 
 void Form1::PushButton4_Click() { file_list_->PushButton4_Click(); }
 

@@ -8,6 +8,7 @@
 
 #include "app/window_pointer.h"
 
+class BatchRun;
 class Dialogs;
 class FileList;
 class OutputOptions;
@@ -45,6 +46,7 @@ class Form1 : public QWidget {
   FileList& Files() { return *file_list_; }
 
   void PushButton1_Click();
+  void PushButton2_Click();
   void PushButton4_Click();
 
   QTreeWidget* ListView1;
@@ -79,5 +81,6 @@ class Form1 : public QWidget {
   QString application_title_;
   std::unique_ptr<OutputOptions> output_options_;
   std::unique_ptr<FileList> file_list_;
+  std::unique_ptr<BatchRun> batch_run_;
   QHash<QObject*, WindowPointer::State> hover_states_;
 };

@@ -1,5 +1,12 @@
 #pragma once
 
+#include <functional>
+
 // Ends the process at once, from any depth of nested event loops: no further
-// handler runs and nothing is saved.
+// handler runs and nothing is saved. The exit cleanups run first, newest
+// first, so that a run in progress leaves no converter or working file.
 [[noreturn]] void EndProcess();
+
+// Registers a cleanup for EndProcess; returns a token for RemoveExitCleanup.
+int AddExitCleanup(std::function<void()> cleanup);
+void RemoveExitCleanup(int token);

@@ -16,11 +16,12 @@ bool FileListContains(const QTreeWidget& list, const QString& text) {
 }
 
 FileList::FileList(QTreeWidget* list, WindowPointer& pointer, Dialogs& dialogs,
-                   QString program_folder)
+                   QString program_folder, std::function<bool()> holds_still)
     : list_(list),
       pointer_(pointer),
       dialogs_(dialogs),
-      program_folder_(std::move(program_folder)) {
+      program_folder_(std::move(program_folder)),
+      holds_still_(std::move(holds_still)) {
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->setDragEnabled(false);  // never a drag source towards other programs
   list_->setUniformRowHeights(true);
@@ -47,12 +48,12 @@ int FileList::DragItem() const {
 void FileList::PushButton4_Click() {
   Trap(dialogs_, "in Quorlent2021/08/31.Form1.PushButton4_Click ")
       .Line(100, [&] {
-        if (!pointer_.IsBusy()) list_->clear();
+        if (!Frozen()) list_->clear();
       });
 }
 
 void FileList::RemoveSelected() {
-  if (pointer_.IsBusy() || Count() == 0) return;
+  if (Frozen() || Count() == 0) return;
   const QList<QTreeWidgetItem*> selected = list_->selectedItems();
   if (selected.isEmpty()) return;
   delete selected.first();
@@ -85,6 +86,8 @@ void FileList::MouseUp() {
   list_->viewport()->unsetCursor();
 }
 
+bool FileList::Frozen() const { return pointer_.IsBusy() || holds_still_(); }
+
 int FileList::RowAt(const QPoint& position) const {
   QTreeWidgetItem* item = list_->itemAt(position);
   return item ? list_->indexOfTopLevelItem(item) + 1 : 0;
@@ -93,7 +96,7 @@ int FileList::RowAt(const QPoint& position) const {
 void FileList::ReorderStep(const QPoint& position) {
   QTreeWidgetItem* hit = list_->itemAt(position);
   const int hit_row = RowAt(position);
-  if (hit && drag_item_.isValid()) {
+  if (hit && drag_item_.isValid() && !holds_still_()) {
     QTreeWidgetItem* dragged = list_->topLevelItem(drag_item_.row());
     if (hit->text(0) != dragged->text(0)) {
       const QString kept = dragged->text(0);

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPersistentModelIndex>
 #include <QString>
+#include <functional>
 
 class Dialogs;
 class QTreeWidget;
@@ -16,8 +17,10 @@ bool FileListContains(const QTreeWidget& list, const QString& text);
 // conversion order. Handles the list's editing and its reorder drag.
 class FileList : public QObject {
  public:
+  // `holds_still` says when rows must neither move nor vanish: while a
+  // batch run reads them by position.
   FileList(QTreeWidget* list, WindowPointer& pointer, Dialogs& dialogs,
-           QString program_folder);
+           QString program_folder, std::function<bool()> holds_still);
 
   void Append(const QString& path);
   int Count() const;
@@ -41,6 +44,7 @@ class FileList : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  bool Frozen() const;
   int RowAt(const QPoint& position) const;
   void ReorderStep(const QPoint& position);
   void ScrollAssist(const QPoint& position, int hit_row);
@@ -49,6 +53,7 @@ class FileList : public QObject {
   WindowPointer& pointer_;
   Dialogs& dialogs_;
   QString program_folder_;
+  std::function<bool()> holds_still_;
   bool dragging_ = false;
   QPersistentModelIndex drag_item_;
 };

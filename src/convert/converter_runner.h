@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+class QProgressBar;
+
+// What a converter run left behind, beyond its exit code.
+struct RunnerOutcome {
+  QString first_error_line;  // the first line the program wrote to stderr
+};
+
+// Added to a start failure's number, as the result of a program that could
+// not be started.
+inline constexpr int kStartFailureBase = -2147221504;
+
+// Starts the command line (split as a shell would, quotes kept together) and
+// waits for the process to end, pumping window events about every 100 ms.
+// With a bar, the caption gains "Please wait.. " from the 50th pass and the
+// value creeps every 150 passes within its file's share. Returns the exit
+// code, or kStartFailureBase plus a failure number when the program cannot
+// be started. The window style (0 hidden .. 6) is accepted for callers; no
+// window is ever shown here.
+int ConverterRunner(const QString& command_line, std::optional<int> window_style,
+                    QProgressBar* bar, const QString& base_caption,
+                    int start_value, int file_count,
+                    RunnerOutcome* outcome = nullptr);
+
+// The bar's value, clamped to its range so that a creep past 100 never fails.
+void SetBarValue(QProgressBar* bar, double value);
