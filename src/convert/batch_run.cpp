@@ -86,6 +86,10 @@ void BatchRun::PushButton2_Click() {
   QByteArray image;
   trap.Line(112, [&] { image = ConverterImage(); });
   std::unique_ptr<WorkingFolder> work;
+  // Closing the window mid-run removes the working folder too.
+  const int cleanup = AddExitCleanup([&work] {
+    if (work) work->Remove();
+  });
   QString folder;
   QString converter;
   trap.Line(114, [&] {
@@ -97,10 +101,6 @@ void BatchRun::PushButton2_Click() {
                                          QFile::ExeOwner);
   });
   image.clear();
-  // Closing the window mid-run removes the working folder too.
-  const int cleanup = AddExitCleanup([&work] {
-    if (work) work->Remove();
-  });
 
   QStringList failures;
   int n0 = 0;
