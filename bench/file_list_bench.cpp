@@ -8,23 +8,12 @@
 #include <QTreeWidget>
 #include <cstdio>
 
-#include "app/dialogs.h"
 #include "app/form1.h"
 #include "app/settings_store.h"
 #include "filelist/file_list.h"
+#include "silent_dialogs.h"
 
 namespace {
-
-class SilentDialogs : public Dialogs {
- public:
-  void ShowMessage(const QString&, const QString&, Icon) override {}
-  bool AskYesNo(const QString&, const QString&) override { return false; }
-  QString OpenFiles(const QString&, const QString&) override { return {}; }
-  QString BrowseForFolder(const QString&, const QString&) override { return {}; }
-  void OpenUrl(const QString&) override {}
-  void OpenFolder(const QString&) override {}
-  QString DesktopPath() override { return "/tmp"; }
-};
 
 long ResidentKiB() {
   QFile status("/proc/self/statm");
