@@ -61,6 +61,7 @@ void FileList::RemoveSelected() {
 
 void FileList::MouseDown(const QPoint& position) {
   dragging_ = true;
+  list_->setFocus(Qt::MouseFocusReason);  // so that Delete reaches the list
   if (QTreeWidgetItem* item = list_->itemAt(position)) ItemClick(item);
 }
 

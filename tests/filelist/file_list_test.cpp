@@ -1,3 +1,5 @@
+#include <QApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
@@ -99,6 +101,20 @@ class FileListTest : public QObject {
     q.form.PushButton4->click();
     QCOMPARE(q.form.Files().Count(), 0);
     QCOMPARE(q.form.Files().DragItem(), 0);
+  }
+
+  void ClickThenDeleteRemovesTheClickedRow() {
+    Queue q(kFive);
+    q.form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&q.form));
+    q.form.PushButton1->setFocus();
+    q.Press(4);
+    q.Release();
+    QVERIFY(q.form.ListView1->hasFocus());
+    QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::ControlModifier);
+    QCoreApplication::sendEvent(QApplication::focusWidget(), &del);
+    QCOMPARE(Rows(q.form.Files()),
+             QStringList({"/p/1.png", "/p/2.png", "/p/3.png", "/p/5.png"}));
   }
 
   void FastDragExchangesTwoRows() {
