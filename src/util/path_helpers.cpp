@@ -1,9 +1,12 @@
 #include "util/path_helpers.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include "app/failure.h"
 #include "app/pump_events.h"
@@ -89,16 +92,31 @@ bool CopyFileQuiet(const QString& source, const QString& destination) {
   if (target.exists() && (!target.isFile() || !target.isWritable())) {
     return false;
   }
-  QFile in(source);
-  if (!in.open(QIODevice::ReadOnly)) return false;
-  QSaveFile out(destination);
-  if (!out.open(QIODevice::WriteOnly)) return false;
-  char buffer[1 << 16];
-  for (;;) {
-    const qint64 n = in.read(buffer, sizeof buffer);
-    if (n < 0) return false;  // QSaveFile drops the partial copy
-    if (n == 0) break;
-    if (out.write(buffer, n) != n) return false;
+  const int in = ::open(QFile::encodeName(source).constData(),
+                        O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  // The copy is made beside the destination and renamed over it only when
+  // complete, so a failed copy leaves the earlier file as it was.
+  QByteArray temp = QFile::encodeName(FolderPart(destination) + "." +
+                                      FileNamePart(destination) + "-XXXXXX");
+  const int out = ::mkostemp(temp.data(), O_CLOEXEC);
+  bool copied = out >= 0;
+  struct stat info {};
+  copied = copied && ::fstat(in, &info) == 0;
+  for (off_t left = info.st_size; copied && left > 0;) {
+    const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr,
+                                        static_cast<size_t>(left), 0);
+    copied = n > 0;
+    left -= n;
   }
-  return out.commit();
+  ::close(in);
+  if (out >= 0) {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    copied = ::fchmod(out, 0666 & ~mask) == 0 && ::close(out) == 0 && copied;
+    copied = copied && ::rename(temp.constData(),
+                                QFile::encodeName(destination).constData()) == 0;
+    if (!copied) ::unlink(temp.constData());
+  }
+  return copied;
 }
