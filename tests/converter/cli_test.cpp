@@ -55,10 +55,10 @@ class CliTest : public QObject {
     QFETCH(int, code);
     QFETCH(int, quality);
     QTemporaryDir dir;
-    PngSpec spec;
-    spec.width = 64;
-    spec.height = 64;
-    WritePng(dir.filePath("in.png"), spec);
+    PngRecipe recipe;
+    recipe.width = 64;
+    recipe.height = 64;
+    WritePng(dir.filePath("in.png"), recipe);
     arguments.replaceInStrings("@", dir.filePath("in.png"));
     const Result result = Run(arguments);
     QCOMPARE(result.code, code);
@@ -67,7 +67,7 @@ class CliTest : public QObject {
     if (quality == 0) return;
     // The same image through the same quality gives the same bytes.
     QTemporaryDir again;
-    WritePng(again.filePath("in.png"), spec);
+    WritePng(again.filePath("in.png"), recipe);
     Run({"-q", QString::number(quality), again.filePath("in.png")});
     QFile a(dir.filePath("in.jpg"));
     QFile b(again.filePath("in.jpg"));

@@ -13,7 +13,7 @@
 #include "png_fixture.h"
 #include "support/test_main.h"
 
-Q_DECLARE_METATYPE(PngSpec)
+Q_DECLARE_METATYPE(PngRecipe)
 
 namespace {
 
@@ -22,13 +22,13 @@ struct Error {
   double worst = 0;
 };
 
-Error Compare(const PngSpec& spec, const JpegProbe& jpeg) {
+Error Compare(const PngRecipe& recipe, const JpegProbe& jpeg) {
   Error error;
   double total = 0;
   size_t count = 0;
-  for (uint32_t y = 0; y < spec.height; ++y) {
-    for (uint32_t x = 0; x < spec.width; ++x) {
-      const std::vector<double> expected = ExpectedColour(spec, x, y);
+  for (uint32_t y = 0; y < recipe.height; ++y) {
+    for (uint32_t x = 0; x < recipe.width; ++x) {
+      const std::vector<double> expected = ExpectedColour(recipe, x, y);
       for (int c = 0; c < jpeg.components; ++c) {
         const double e = std::abs(jpeg.Sample(x, y, c) - expected[c]);
         total += e;
@@ -41,16 +41,16 @@ Error Compare(const PngSpec& spec, const JpegProbe& jpeg) {
   return error;
 }
 
-PngSpec Spec(int colour, int depth, bool interlaced = false,
+PngRecipe Recipe(int colour, int depth, bool interlaced = false,
              bool transparent = false) {
-  PngSpec spec;
-  spec.width = 61;  // not a whole number of blocks
-  spec.height = 37;
-  spec.colour_type = colour;
-  spec.bit_depth = depth;
-  spec.interlaced = interlaced;
-  spec.transparent_colour = transparent;
-  return spec;
+  PngRecipe recipe;
+  recipe.width = 61;  // not a whole number of blocks
+  recipe.height = 37;
+  recipe.colour_type = colour;
+  recipe.bit_depth = depth;
+  recipe.interlaced = interlaced;
+  recipe.transparent_colour = transparent;
+  return recipe;
 }
 
 }  // namespace
@@ -60,7 +60,7 @@ class ConversionTest : public QObject {
 
  private slots:
   void EveryKindOfPng_data() {
-    QTest::addColumn<PngSpec>("spec");
+    QTest::addColumn<PngRecipe>("recipe");
     QTest::addColumn<int>("components");
     const struct {
       const char* name;
@@ -81,38 +81,38 @@ class ConversionTest : public QObject {
                                   QByteArray::number(depth) +
                                   (interlaced ? " adam7" : "");
           QTest::newRow(name.constData())
-              << Spec(kind.colour, depth, interlaced) << kind.components;
+              << Recipe(kind.colour, depth, interlaced) << kind.components;
         }
       }
     }
     for (int depth : {1, 2, 4, 8}) {
       QTest::newRow(qPrintable(QString("palette %1 tRNS").arg(depth)))
-          << Spec(PNG_COLOR_TYPE_PALETTE, depth, false, true) << 3;
+          << Recipe(PNG_COLOR_TYPE_PALETTE, depth, false, true) << 3;
     }
     for (int depth : {1, 8, 16}) {
       QTest::newRow(qPrintable(QString("grey %1 tRNS").arg(depth)))
-          << Spec(PNG_COLOR_TYPE_GRAY, depth, false, true) << 1;
+          << Recipe(PNG_COLOR_TYPE_GRAY, depth, false, true) << 1;
     }
     for (int depth : {8, 16}) {
       QTest::newRow(qPrintable(QString("rgb %1 tRNS adam7").arg(depth)))
-          << Spec(PNG_COLOR_TYPE_RGB, depth, true, true) << 3;
+          << Recipe(PNG_COLOR_TYPE_RGB, depth, true, true) << 3;
     }
   }
   void EveryKindOfPng() {
-    QFETCH(PngSpec, spec);
+    QFETCH(PngRecipe, recipe);
     QFETCH(int, components);
     QTemporaryDir dir;
     const QString png = dir.filePath("image.png");
-    WritePng(png, spec);
+    WritePng(png, recipe);
     const std::string jpg = lumeconv::ConvertFile(png.toStdString(), 100);
     QCOMPARE(QString::fromStdString(jpg), dir.filePath("image.jpg"));
     const JpegProbe probe = ProbeJpeg(dir.filePath("image.jpg"));
     QVERIFY(probe.ok);
-    QCOMPARE(probe.width, spec.width);
-    QCOMPARE(probe.height, spec.height);
+    QCOMPARE(probe.width, recipe.width);
+    QCOMPARE(probe.height, recipe.height);
     QCOMPARE(probe.components, components);
     QVERIFY(!probe.progressive);
-    const Error error = Compare(spec, probe);
+    const Error error = Compare(recipe, probe);
     // Quality 100 with full chroma: only rounding and the colour transform
     // separate the result from the flattened source. Sharp palette edges
     // ring a little more.
@@ -122,14 +122,14 @@ class ConversionTest : public QObject {
 
   void TransparentPixelsBecomeWhite() {
     QTemporaryDir dir;
-    PngSpec spec;
-    spec.width = 32;
-    spec.height = 32;
-    spec.colour_type = PNG_COLOR_TYPE_RGB_ALPHA;
-    spec.bit_depth = 16;
+    PngRecipe recipe;
+    recipe.width = 32;
+    recipe.height = 32;
+    recipe.colour_type = PNG_COLOR_TYPE_RGB_ALPHA;
+    recipe.bit_depth = 16;
     // Every sample of this image is its ramp; alpha 0 where the ramp is 0,
     // so the top-left corner is a black pixel made invisible.
-    WritePng(dir.filePath("clear.png"), spec);
+    WritePng(dir.filePath("clear.png"), recipe);
     lumeconv::ConvertFile(dir.filePath("clear.png").toStdString(), 95);
     const JpegProbe probe = ProbeJpeg(dir.filePath("clear.jpg"));
     QVERIFY(probe.ok);
@@ -148,20 +148,20 @@ class ConversionTest : public QObject {
     QFETCH(int, quality);
     QFETCH(int, luma_sampling);
     QTemporaryDir dir;
-    PngSpec spec = Spec(PNG_COLOR_TYPE_RGB, 8);
-    WritePng(dir.filePath("q.png"), spec);
+    PngRecipe recipe = Recipe(PNG_COLOR_TYPE_RGB, 8);
+    WritePng(dir.filePath("q.png"), recipe);
     lumeconv::ConvertFile(dir.filePath("q.png").toStdString(), quality);
     const JpegProbe probe = ProbeJpeg(dir.filePath("q.jpg"));
     QVERIFY(probe.ok);
     QCOMPARE(probe.luma_sampling, luma_sampling);
-    const Error error = Compare(spec, probe);
+    const Error error = Compare(recipe, probe);
     QVERIFY2(error.mean < (quality < 50 ? 12 : 4),
              qPrintable(QString::number(error.mean)));
   }
 
   void LowerQualityGivesSmallerFile() {
     QTemporaryDir dir;
-    WritePng(dir.filePath("a.png"), Spec(PNG_COLOR_TYPE_RGB, 8));
+    WritePng(dir.filePath("a.png"), Recipe(PNG_COLOR_TYPE_RGB, 8));
     qint64 sizes[2];
     const int qualities[2] = {20, 95};
     for (int i = 0; i < 2; ++i) {
@@ -173,7 +173,7 @@ class ConversionTest : public QObject {
 
   void MetadataIsCarriedOver() {
     QTemporaryDir dir;
-    PngSpec spec = Spec(PNG_COLOR_TYPE_RGB, 8);
+    PngRecipe recipe = Recipe(PNG_COLOR_TYPE_RGB, 8);
     // A made-up monitor profile: a sound header, no tags, filler after it.
     QByteArray profile(3000, '\0');
     for (int i = 132; i < profile.size(); ++i) profile[i] = char(i * 31);
@@ -184,16 +184,16 @@ class ConversionTest : public QObject {
     qToBigEndian<quint32>(0xF6D6, profile.data() + 68);  // D50 white
     qToBigEndian<quint32>(0x10000, profile.data() + 72);
     qToBigEndian<quint32>(0xD32D, profile.data() + 76);
-    spec.icc_profile = profile;
-    spec.exif = QByteArray("MM\0*\0\0\0\x08\0\0\0\0\0\0", 14);
-    spec.ppm_x = 11811;  // 300 dpi
-    spec.ppm_y = 5906;
-    WritePng(dir.filePath("meta.png"), spec);
+    recipe.icc_profile = profile;
+    recipe.exif = QByteArray("MM\0*\0\0\0\x08\0\0\0\0\0\0", 14);
+    recipe.ppm_x = 11811;  // 300 dpi
+    recipe.ppm_y = 5906;
+    WritePng(dir.filePath("meta.png"), recipe);
     lumeconv::ConvertFile(dir.filePath("meta.png").toStdString(), 85);
     const JpegProbe probe = ProbeJpeg(dir.filePath("meta.jpg"));
     QVERIFY(probe.ok);
     QCOMPARE(probe.icc_profile, profile);
-    QCOMPARE(probe.exif, spec.exif);
+    QCOMPARE(probe.exif, recipe.exif);
     QCOMPARE(probe.density_unit, 2);
     QCOMPARE(probe.x_density, 118);
     QCOMPARE(probe.y_density, 59);
@@ -201,7 +201,7 @@ class ConversionTest : public QObject {
 
   void NothingInventedWithoutMetadata() {
     QTemporaryDir dir;
-    WritePng(dir.filePath("plain.png"), Spec(PNG_COLOR_TYPE_GRAY, 8));
+    WritePng(dir.filePath("plain.png"), Recipe(PNG_COLOR_TYPE_GRAY, 8));
     lumeconv::ConvertFile(dir.filePath("plain.png").toStdString(), 85);
     const JpegProbe probe = ProbeJpeg(dir.filePath("plain.jpg"));
     QVERIFY(probe.icc_profile.isEmpty());

@@ -35,52 +35,52 @@ png_byte PaletteAlpha(int index, int entries) {
   return static_cast<png_byte>(255 - 255 * index / std::max(1, entries - 1));
 }
 
-uint32_t TransparentSample(const PngSpec& spec) {
-  return ((1u << spec.bit_depth) - 1) / 3;  // one grey level or colour
+uint32_t TransparentSample(const PngRecipe& recipe) {
+  return ((1u << recipe.bit_depth) - 1) / 3;  // one grey level or colour
 }
 
 }  // namespace
 
-uint32_t SourceSample(const PngSpec& spec, uint32_t x, uint32_t y, int c) {
-  const uint32_t max = (1u << spec.bit_depth) - 1;
+uint32_t SourceSample(const PngRecipe& recipe, uint32_t x, uint32_t y, int c) {
+  const uint32_t max = (1u << recipe.bit_depth) - 1;
   // Smooth ramps that differ per channel, so JPEG keeps them close.
-  const double t = (double(x) / std::max(1u, spec.width - 1) * (c + 1) +
-                    double(y) / std::max(1u, spec.height - 1) * (3 - c)) /
+  const double t = (double(x) / std::max(1u, recipe.width - 1) * (c + 1) +
+                    double(y) / std::max(1u, recipe.height - 1) * (3 - c)) /
                    4.0;
   uint32_t v = static_cast<uint32_t>(std::lround(std::fmod(t, 1.0) * max));
-  if (spec.transparent_colour && x % 4 == 0) v = TransparentSample(spec);
+  if (recipe.transparent_colour && x % 4 == 0) v = TransparentSample(recipe);
   return v;
 }
 
-std::vector<double> ExpectedColour(const PngSpec& spec, uint32_t x,
+std::vector<double> ExpectedColour(const PngRecipe& recipe, uint32_t x,
                                    uint32_t y) {
-  const double max = (1u << spec.bit_depth) - 1;
+  const double max = (1u << recipe.bit_depth) - 1;
   std::vector<double> colour;
   double alpha = 1;
-  if (spec.colour_type == PNG_COLOR_TYPE_PALETTE) {
-    const int entries = 1 << spec.bit_depth;
-    const int index = static_cast<int>(SourceSample(spec, x, y, 0));
+  if (recipe.colour_type == PNG_COLOR_TYPE_PALETTE) {
+    const int entries = 1 << recipe.bit_depth;
+    const int index = static_cast<int>(SourceSample(recipe, x, y, 0));
     const png_color p = PaletteColour(index, entries);
     colour = {double(p.red), double(p.green), double(p.blue)};
-    if (spec.transparent_colour) alpha = PaletteAlpha(index, entries) / 255.0;
+    if (recipe.transparent_colour) alpha = PaletteAlpha(index, entries) / 255.0;
   } else {
-    const int channels = Channels(spec.colour_type);
-    const bool has_alpha = spec.colour_type & PNG_COLOR_MASK_ALPHA;
+    const int channels = Channels(recipe.colour_type);
+    const bool has_alpha = recipe.colour_type & PNG_COLOR_MASK_ALPHA;
     const int colours = has_alpha ? channels - 1 : channels;
     bool all_key = true;
     for (int c = 0; c < colours; ++c) {
-      const uint32_t v = SourceSample(spec, x, y, c);
-      all_key = all_key && v == TransparentSample(spec);
+      const uint32_t v = SourceSample(recipe, x, y, c);
+      all_key = all_key && v == TransparentSample(recipe);
       colour.push_back(v / max * 255.0);
     }
-    if (has_alpha) alpha = SourceSample(spec, x, y, colours) / max;
-    if (spec.transparent_colour && all_key) alpha = 0;
+    if (has_alpha) alpha = SourceSample(recipe, x, y, colours) / max;
+    if (recipe.transparent_colour && all_key) alpha = 0;
   }
   for (double& v : colour) v = v * alpha + 255.0 * (1 - alpha);
   return colour;
 }
 
-void WritePng(const QString& path, const PngSpec& spec) {
+void WritePng(const QString& path, const PngRecipe& recipe) {
   FILE* file = std::fopen(path.toLocal8Bit().constData(), "wb");
   if (!file) throw std::runtime_error("cannot create test PNG");
   png_structp png =
@@ -92,56 +92,56 @@ void WritePng(const QString& path, const PngSpec& spec) {
     throw std::runtime_error("libpng could not write the test PNG");
   }
   png_init_io(png, file);
-  png_set_IHDR(png, info, spec.width, spec.height, spec.bit_depth,
-               spec.colour_type,
-               spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+  png_set_IHDR(png, info, recipe.width, recipe.height, recipe.bit_depth,
+               recipe.colour_type,
+               recipe.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  const int entries = 1 << spec.bit_depth;
+  const int entries = 1 << recipe.bit_depth;
   std::vector<png_color> palette;
   std::vector<png_byte> alphas;
-  if (spec.colour_type == PNG_COLOR_TYPE_PALETTE) {
+  if (recipe.colour_type == PNG_COLOR_TYPE_PALETTE) {
     for (int i = 0; i < entries; ++i) {
       palette.push_back(PaletteColour(i, entries));
       alphas.push_back(PaletteAlpha(i, entries));
     }
     png_set_PLTE(png, info, palette.data(), entries);
-    if (spec.transparent_colour) {
+    if (recipe.transparent_colour) {
       png_set_tRNS(png, info, alphas.data(), entries, nullptr);
     }
-  } else if (spec.transparent_colour) {
-    const auto key = static_cast<png_uint_16>(TransparentSample(spec));
+  } else if (recipe.transparent_colour) {
+    const auto key = static_cast<png_uint_16>(TransparentSample(recipe));
     png_color_16 colour{0, key, key, key, key};
     png_set_tRNS(png, info, nullptr, 0, &colour);
   }
-  if (!spec.icc_profile.isEmpty()) {
+  if (!recipe.icc_profile.isEmpty()) {
     png_set_iCCP(png, info, "test", 0,
-                 reinterpret_cast<png_const_bytep>(spec.icc_profile.data()),
-                 static_cast<png_uint_32>(spec.icc_profile.size()));
+                 reinterpret_cast<png_const_bytep>(recipe.icc_profile.data()),
+                 static_cast<png_uint_32>(recipe.icc_profile.size()));
   }
-  if (!spec.exif.isEmpty()) {
-    png_set_eXIf_1(png, info, static_cast<png_uint_32>(spec.exif.size()),
+  if (!recipe.exif.isEmpty()) {
+    png_set_eXIf_1(png, info, static_cast<png_uint_32>(recipe.exif.size()),
                    reinterpret_cast<png_bytep>(
-                       const_cast<char*>(spec.exif.data())));
+                       const_cast<char*>(recipe.exif.data())));
   }
-  if (spec.ppm_x) {
-    png_set_pHYs(png, info, spec.ppm_x, spec.ppm_y, PNG_RESOLUTION_METER);
+  if (recipe.ppm_x) {
+    png_set_pHYs(png, info, recipe.ppm_x, recipe.ppm_y, PNG_RESOLUTION_METER);
   }
   png_write_info(png, info);
-  if (spec.bit_depth < 8) png_set_packing(png);
-  if (spec.bit_depth == 16) png_set_swap(png);
+  if (recipe.bit_depth < 8) png_set_packing(png);
+  if (recipe.bit_depth == 16) png_set_swap(png);
 
-  const int channels = Channels(spec.colour_type);
-  const size_t sample_bytes = spec.bit_depth == 16 ? 2 : 1;
-  std::vector<uint8_t> image(size_t{spec.width} * spec.height * channels *
+  const int channels = Channels(recipe.colour_type);
+  const size_t sample_bytes = recipe.bit_depth == 16 ? 2 : 1;
+  std::vector<uint8_t> image(size_t{recipe.width} * recipe.height * channels *
                              sample_bytes);
-  std::vector<png_bytep> rows(spec.height);
-  for (uint32_t y = 0; y < spec.height; ++y) {
-    uint8_t* row = image.data() + size_t{y} * spec.width * channels *
+  std::vector<png_bytep> rows(recipe.height);
+  for (uint32_t y = 0; y < recipe.height; ++y) {
+    uint8_t* row = image.data() + size_t{y} * recipe.width * channels *
                                       sample_bytes;
     rows[y] = row;
-    for (uint32_t x = 0; x < spec.width; ++x) {
+    for (uint32_t x = 0; x < recipe.width; ++x) {
       for (int c = 0; c < channels; ++c) {
-        const uint32_t v = SourceSample(spec, x, y, c);
+        const uint32_t v = SourceSample(recipe, x, y, c);
         const size_t i = size_t{x} * channels + c;
         if (sample_bytes == 2) {
           reinterpret_cast<uint16_t*>(row)[i] = static_cast<uint16_t>(v);

@@ -8,7 +8,7 @@
 
 // Writes PNG files of any kind with libpng, and raw chunk streams for the
 // damaged ones.
-struct PngSpec {
+struct PngRecipe {
   uint32_t width = 16;
   uint32_t height = 16;
   int colour_type = 2;  // PNG_COLOR_TYPE_*
@@ -23,14 +23,14 @@ struct PngSpec {
 
 // The source sample of channel c at (x, y), in 0 .. 2^depth - 1; for palette
 // images, the index.
-uint32_t SourceSample(const PngSpec& spec, uint32_t x, uint32_t y, int c);
+uint32_t SourceSample(const PngRecipe& recipe, uint32_t x, uint32_t y, int c);
 
 // The colour the converter should produce at (x, y) after flattening onto
 // white, as 8-bit values (1 or 3 of them).
-std::vector<double> ExpectedColour(const PngSpec& spec, uint32_t x,
+std::vector<double> ExpectedColour(const PngRecipe& recipe, uint32_t x,
                                    uint32_t y);
 
-void WritePng(const QString& path, const PngSpec& spec);
+void WritePng(const QString& path, const PngRecipe& recipe);
 
 // One PNG chunk with its length and CRC.
 QByteArray Chunk(const char* type, const QByteArray& data);
