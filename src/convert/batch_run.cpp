@@ -23,6 +23,7 @@
 namespace {
 
 constexpr int kListedFailures = 10;
+constexpr int kBarFrameMilliseconds = 33;
 
 // An ordinary file, not a folder and not hidden.
 bool IsPresent(const QString& path) {
@@ -54,6 +55,17 @@ QString BatchRun::DoneMessage(int files, const QStringList& failures) {
     text += QString("\nand %1 more.").arg(failures.size() - kListedFailures);
   }
   return text;
+}
+
+void BatchRun::PaceBarPainting() {
+  QProgressBar* bar = controls_.progress_bar1;
+  if (!bar_painted_.isValid() ||
+      bar_painted_.elapsed() >= kBarFrameMilliseconds) {
+    bar->setUpdatesEnabled(true);
+    bar_painted_.start();
+  } else {
+    bar->setUpdatesEnabled(false);
+  }
 }
 
 void BatchRun::PushButton2_Click() {
@@ -108,6 +120,7 @@ void BatchRun::PushButton2_Click() {
   for (int i = 1; i <= n0; ++i) {
     QString s;
     trap.Line(118, [&] { s = files_.Text(i); });
+    PaceBarPainting();
     trap.Line(120, [&] {
       const int n = files_.Count();
       if (n > 0) SetBarValue(controls_.progress_bar1, 100.0 * i / n);
@@ -180,6 +193,8 @@ void BatchRun::PushButton2_Click() {
     if (work) work->Remove();
   });
   RemoveExitCleanup(cleanup);
+  controls_.progress_bar1->setUpdatesEnabled(true);
+  bar_painted_.invalidate();
   trap.Line(180, [&] { pointer_.Set(WindowPointer::State::kDefault); });
   trap.Line(182, [&] { controls_.progress_bar1->setValue(0); });
   trap.Line(184, [&] { controls_.progress_bar1->setFormat("Progress Bar"); });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 
@@ -32,10 +33,15 @@ class BatchRun {
   static QString DoneMessage(int files, const QStringList& failures);
 
  private:
+  // Lets the bar repaint at most about thirty times a second: painting it
+  // after every small file would cost more than converting it.
+  void PaceBarPainting();
+
   Controls controls_;
   FileList& files_;
   WindowPointer& pointer_;
   Dialogs& dialogs_;
   const QString& application_title_;
   bool running_ = false;
+  QElapsedTimer bar_painted_;
 };

@@ -21,6 +21,7 @@ void ShowPass(QProgressBar* bar, const QString& base_caption, int counter,
               int start_value, int file_count) {
   if (counter < kCaptionAfter) return;
   const int waited = counter - kCaptionAfter;
+  bar->setUpdatesEnabled(true);  // a long wait always shows its progress
   bar->setFormat(base_caption + (base_caption.isEmpty() ? "" : ", ") +
                  "Please wait.. " + QString::number(waited));
   if (waited % kCreepEvery != 0 || file_count <= 0) return;
