@@ -2,11 +2,14 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "byte_source.h"
 #include "conversion_error.h"
+#include "huffman_rewrite.h"
 #include "jpeg_writer.h"
 #include "pending_file.h"
 #include "png_reader.h"
@@ -46,8 +49,17 @@ void DecodeInto(PngReader& png, RowPipe& pipe) {
 
 void ConvertStream(ByteSource& source, FILE* out, int quality) {
   PngReader png(source);
-  JpegWriter jpeg(out, png.Width(), png.Height(), png.Components(), quality,
-                  png.Metadata());
+  // An image too large to optimise its tables in memory is first encoded
+  // with the standard ones into a scratch file, then rewritten.
+  const bool in_memory = JpegWriter::Optimises(png.Width(), png.Height(),
+                                               png.Components(), quality);
+  std::unique_ptr<FILE, int (*)(FILE*)> scratch(
+      in_memory ? nullptr : std::tmpfile(), std::fclose);
+  if (!in_memory && !scratch) {
+    throw ConversionError(kExitOutput, "no scratch file for a large image");
+  }
+  JpegWriter jpeg(in_memory ? out : scratch.get(), png.Width(), png.Height(),
+                  png.Components(), quality, png.Metadata());
   RowPipe pipe(size_t{png.Width()} * png.Components(), 32);
   std::thread decoder(DecodeInto, std::ref(png), std::ref(pipe));
   try {
@@ -67,6 +79,12 @@ void ConvertStream(ByteSource& source, FILE* out, int quality) {
     std::rethrow_exception(error);
   }
   jpeg.Finish();
+  if (scratch) {
+    if (std::fflush(scratch.get()) != 0) {
+      throw ConversionError(kExitOutput, "scratch file cannot be written");
+    }
+    OptimiseHuffmanTables(scratch.get(), out);
+  }
 }
 
 std::string ConvertFile(const std::string& input, int quality) {

@@ -8,8 +8,9 @@ namespace lumeconv {
 
 struct PngMetadata;
 
-// Above this many bytes of DCT coefficients the Huffman tables are not
-// optimised, since that needs the whole image's coefficients in memory.
+// Up to this many bytes of DCT coefficients the encoder optimises the
+// Huffman tables itself, holding them all in memory; larger images get
+// standard tables here and are rewritten afterwards.
 inline constexpr uint64_t kOptimiseBudget = uint64_t{32} << 20;
 
 // Encodes rows of 8-bit grey or RGB as a baseline JPEG. Throws

@@ -1,0 +1,329 @@
+#include "huffman_rewrite.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "conversion_error.h"
+
+namespace lumeconv {
+
+namespace {
+
+[[noreturn]] void Broken(const std::string& what) {
+  throw ConversionError(kExitOutput, "JPEG cannot be rewritten (" + what + ")");
+}
+
+struct Table {
+  std::array<uint8_t, 17> bits{};  // bits[n]: number of codes of length n
+  std::vector<uint8_t> values;
+  // Canonical codes, by symbol.
+  std::array<uint16_t, 256> code{};
+  std::array<uint8_t, 256> length{};
+  // Decoding: the first code and value index of each length.
+  std::array<int32_t, 18> max_code{};
+  std::array<int32_t, 17> first_index{};
+  std::array<int32_t, 17> first_code{};
+
+  void Build() {
+    int next = 0;
+    int index = 0;
+    for (int n = 1; n <= 16; ++n) {
+      first_index[n] = index;
+      first_code[n] = next;
+      for (int i = 0; i < bits[n]; ++i, ++index, ++next) {
+        if (index >= static_cast<int>(values.size())) Broken("bad table");
+        code[values[index]] = static_cast<uint16_t>(next);
+        length[values[index]] = static_cast<uint8_t>(n);
+      }
+      max_code[n] = bits[n] ? next - 1 : -1;
+      next <<= 1;
+    }
+    max_code[17] = 0x7fffffff;
+  }
+};
+
+// The JPEG standard's procedure for code lengths from symbol counts (Annex
+// K.2), lengths limited to 16 and the all-ones code kept free.
+Table OptimalTable(std::array<int64_t, 257> freq) {
+  freq[256] = 1;
+  std::array<int, 257> size{};
+  std::array<int, 257> others;
+  others.fill(-1);
+  for (;;) {
+    int c1 = -1;
+    int c2 = -1;
+    int64_t v = INT64_MAX;
+    for (int i = 0; i <= 256; ++i) {
+      if (freq[i] && freq[i] <= v) {
+        v = freq[i];
+        c1 = i;
+      }
+    }
+    v = INT64_MAX;
+    for (int i = 0; i <= 256; ++i) {
+      if (freq[i] && freq[i] <= v && i != c1) {
+        v = freq[i];
+        c2 = i;
+      }
+    }
+    if (c2 < 0) break;
+    freq[c1] += freq[c2];
+    freq[c2] = 0;
+    for (++size[c1]; others[c1] >= 0; ++size[c1]) c1 = others[c1];
+    others[c1] = c2;
+    for (++size[c2]; others[c2] >= 0; ++size[c2]) c2 = others[c2];
+  }
+  std::array<int, 33> count{};
+  for (int i = 0; i <= 256; ++i) {
+    if (size[i]) count[std::min(size[i], 32)]++;
+  }
+  for (int i = 32; i > 16; --i) {
+    while (count[i] > 0) {
+      int j = i - 2;
+      while (count[j] == 0) --j;
+      count[i] -= 2;
+      count[i - 1]++;
+      count[j + 1] += 2;
+      count[j]--;
+    }
+  }
+  int longest = 16;
+  while (count[longest] == 0) --longest;
+  count[longest]--;  // the reserved symbol's code
+  Table table;
+  for (int n = 1; n <= 16; ++n) table.bits[n] = static_cast<uint8_t>(count[n]);
+  for (int n = 1; n <= 32; ++n) {
+    for (int s = 0; s < 256; ++s) {
+      if (size[s] == n) table.values.push_back(static_cast<uint8_t>(s));
+    }
+  }
+  table.Build();
+  return table;
+}
+
+class BitReader {
+ public:
+  explicit BitReader(FILE* in) : in_(in) {}
+  int Bit() {
+    if (count_ == 0) Fill();
+    --count_;
+    return (byte_ >> count_) & 1;
+  }
+  int Bits(int n) {
+    int v = 0;
+    for (int i = 0; i < n; ++i) v = (v << 1) | Bit();
+    return v;
+  }
+  int Decode(const Table& t) {
+    int code = Bit();
+    int n = 1;
+    while (code > t.max_code[n]) {
+      code = (code << 1) | Bit();
+      if (++n > 16) Broken("bad code");
+    }
+    return t.values[t.first_index[n] + code - t.first_code[n]];
+  }
+
+ private:
+  void Fill() {
+    const int c = std::getc(in_);
+    if (c == EOF) Broken("entropy data ends early");
+    if (c == 0xff && std::getc(in_) != 0) Broken("marker inside entropy data");
+    byte_ = c;
+    count_ = 8;
+  }
+  FILE* in_;
+  int byte_ = 0;
+  int count_ = 0;
+};
+
+class BitWriter {
+ public:
+  explicit BitWriter(FILE* out) : out_(out) {}
+  void Put(uint32_t bits, int n) {
+    for (int i = n - 1; i >= 0; --i) {
+      byte_ = (byte_ << 1) | ((bits >> i) & 1);
+      if (++count_ == 8) Emit();
+    }
+  }
+  void Flush() {
+    while (count_ != 0) Put(1, 1);  // pad with ones
+  }
+
+ private:
+  void Emit() {
+    std::putc(byte_, out_);
+    if (byte_ == 0xff) std::putc(0, out_);
+    byte_ = 0;
+    count_ = 0;
+  }
+  FILE* out_;
+  int byte_ = 0;
+  int count_ = 0;
+};
+
+struct Layout {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  struct Component {
+    int id, h, v, dc, ac;
+  };
+  std::vector<Component> components;
+  std::array<Table, 4> tables;  // DC0, DC1, AC0, AC1
+  std::vector<uint8_t> header;  // everything before SOS but the DHTs
+  std::vector<uint8_t> sos;
+  long data_start = 0;
+};
+
+int Read16(FILE* in) {
+  const int a = std::getc(in);
+  const int b = std::getc(in);
+  if (a == EOF || b == EOF) Broken("truncated header");
+  return (a << 8) | b;
+}
+
+Layout ReadLayout(FILE* in) {
+  Layout layout;
+  std::rewind(in);
+  if (std::getc(in) != 0xff || std::getc(in) != 0xd8) Broken("no SOI");
+  layout.header = {0xff, 0xd8};
+  for (;;) {
+    if (std::getc(in) != 0xff) Broken("bad marker");
+    const int marker = std::getc(in);
+    const int length = Read16(in);
+    std::vector<uint8_t> body(length - 2);
+    if (std::fread(body.data(), 1, body.size(), in) != body.size()) {
+      Broken("truncated segment");
+    }
+    if (marker == 0xc4) {
+      for (size_t p = 0; p < body.size();) {
+        const int cls = body[p] >> 4;
+        const int id = body[p] & 15;
+        if (id > 1) Broken("table id");
+        Table& t = layout.tables[cls * 2 + id];
+        int total = 0;
+        for (int n = 1; n <= 16; ++n) total += (t.bits[n] = body[p + n]);
+        t.values.assign(body.begin() + p + 17, body.begin() + p + 17 + total);
+        t.Build();
+        p += 17 + total;
+      }
+      continue;
+    }
+    if (marker == 0xc0) {
+      layout.height = (body[1] << 8) | body[2];
+      layout.width = (body[3] << 8) | body[4];
+      for (int c = 0; c < body[5]; ++c) {
+        layout.components.push_back(
+            {body[6 + c * 3], body[7 + c * 3] >> 4, body[7 + c * 3] & 15, 0, 0});
+      }
+    }
+    if (marker == 0xda) {
+      for (int c = 0; c < body[0]; ++c) {
+        layout.components[c].dc = body[2 + c * 2] >> 4;
+        layout.components[c].ac = body[2 + c * 2] & 15;
+      }
+      layout.sos = {0xff, 0xda, static_cast<uint8_t>(length >> 8),
+                    static_cast<uint8_t>(length)};
+      layout.sos.insert(layout.sos.end(), body.begin(), body.end());
+      layout.data_start = std::ftell(in);
+      return layout;
+    }
+    if (marker == 0xdd || (marker >= 0xc1 && marker <= 0xcf)) {
+      Broken("not a plain baseline JPEG");
+    }
+    layout.header.insert(layout.header.end(),
+                         {0xff, static_cast<uint8_t>(marker),
+                          static_cast<uint8_t>(length >> 8),
+                          static_cast<uint8_t>(length)});
+    layout.header.insert(layout.header.end(), body.begin(), body.end());
+  }
+}
+
+// Walks every block's symbols in stream order. `visit(table, symbol,
+// extra_bits, extra_count)` sees each one.
+template <typename Visit>
+void WalkSymbols(const Layout& layout, BitReader& reader, Visit visit) {
+  int hmax = 1;
+  int vmax = 1;
+  for (const auto& c : layout.components) {
+    hmax = std::max(hmax, c.h);
+    vmax = std::max(vmax, c.v);
+  }
+  const bool single = layout.components.size() == 1;
+  const uint64_t mcus_x =
+      single ? (layout.width + 7) / 8 : (layout.width + 8 * hmax - 1) / (8 * hmax);
+  const uint64_t mcus_y = single ? (layout.height + 7) / 8
+                                 : (layout.height + 8 * vmax - 1) / (8 * vmax);
+  for (uint64_t m = 0; m < mcus_x * mcus_y; ++m) {
+    for (const auto& c : layout.components) {
+      const int blocks = single ? 1 : c.h * c.v;
+      const int dc = c.dc;
+      const int ac = 2 + c.ac;
+      for (int b = 0; b < blocks; ++b) {
+        int s = reader.Decode(layout.tables[dc]);
+        visit(dc, s, reader.Bits(s), s);
+        for (int k = 1; k < 64; ++k) {
+          const int rs = reader.Decode(layout.tables[ac]);
+          const int size = rs & 15;
+          visit(ac, rs, reader.Bits(size), size);
+          if (size == 0) {
+            if ((rs >> 4) != 15) break;  // end of block
+            k += 15;
+          } else {
+            k += rs >> 4;
+          }
+        }
+      }
+    }
+  }
+}
+
+void WriteTable(FILE* out, int class_and_id, const Table& t) {
+  const int length = 2 + 17 + static_cast<int>(t.values.size());
+  std::fputc(0xff, out);
+  std::fputc(0xc4, out);
+  std::fputc(length >> 8, out);
+  std::fputc(length & 0xff, out);
+  std::fputc(class_and_id, out);
+  for (int n = 1; n <= 16; ++n) std::fputc(t.bits[n], out);
+  std::fwrite(t.values.data(), 1, t.values.size(), out);
+}
+
+}  // namespace
+
+void OptimiseHuffmanTables(FILE* in, FILE* out) {
+  Layout layout = ReadLayout(in);
+  std::array<std::array<int64_t, 257>, 4> freq{};
+  {
+    BitReader reader(in);
+    WalkSymbols(layout, reader, [&](int table, int symbol, int, int) {
+      freq[table][symbol]++;
+    });
+  }
+  std::array<Table, 4> optimal;
+  std::array<bool, 4> used{};
+  for (int t = 0; t < 4; ++t) {
+    for (int64_t f : freq[t]) used[t] = used[t] || f > 0;
+    optimal[t] = used[t] ? OptimalTable(freq[t]) : layout.tables[t];
+  }
+  std::fwrite(layout.header.data(), 1, layout.header.size(), out);
+  for (int t = 0; t < 4; ++t) {
+    if (used[t]) WriteTable(out, (t / 2) << 4 | (t % 2), optimal[t]);
+  }
+  std::fwrite(layout.sos.data(), 1, layout.sos.size(), out);
+  std::fseek(in, layout.data_start, SEEK_SET);
+  BitReader reader(in);
+  BitWriter writer(out);
+  WalkSymbols(layout, reader, [&](int table, int symbol, int extra, int count) {
+    writer.Put(optimal[table].code[symbol], optimal[table].length[symbol]);
+    writer.Put(static_cast<uint32_t>(extra), count);
+  });
+  writer.Flush();
+  std::fputc(0xff, out);
+  std::fputc(0xd9, out);
+  if (std::ferror(out)) Broken("write error");
+}
+
+}  // namespace lumeconv
