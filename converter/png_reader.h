@@ -36,7 +36,6 @@ class PngReader {
   uint32_t Width() const { return width_; }
   uint32_t Height() const { return height_; }
   int Components() const { return components_; }  // 1 or 3
-  bool Interlaced() const { return interlaced_; }
   const PngMetadata& Metadata() const { return metadata_; }
 
   // The next row, Width() * Components() bytes, valid until the next call.
