@@ -12,6 +12,7 @@
 #include <QSlider>
 #include <QTreeWidget>
 
+#include "app/caption_bar.h"
 #include "app/shutdown.h"
 #include "app/twips.h"
 #include "convert/batch_run.h"
@@ -108,7 +109,8 @@ void Form1::CreateControls() {
 
   PushButton2 = Button(this, "PushButton2", "Start Converting To JPG", 120,
                        6620, 7800, 405);
-  ProgressBar1 = Place<QProgressBar>(this, "ProgressBar1", 120, 7140, 7800, 405);
+  ProgressBar1 =
+      Place<CaptionBar>(this, "ProgressBar1", 120, 7140, 7800, 405);
   ProgressBar1->setRange(0, 100);
   ProgressBar1->setValue(0);
   ProgressBar1->setTextVisible(true);

@@ -5,7 +5,10 @@
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QSlider>
+#include <cstring>
+#include <map>
 #include <memory>
+#include <set>
 
 #include "app/dialogs.h"
 #include "app/failure.h"
@@ -14,15 +17,15 @@
 #include "app/trap.h"
 #include "app/window_pointer.h"
 #include "convert/converter_image.h"
-#include "convert/converter_runner.h"
 #include "convert/working_folder.h"
 #include "filelist/file_list.h"
 #include "filelist/is_existing_file.h"
+#include "util/file_identity.h"
 #include "util/path_helpers.h"
 
 namespace {
 
-constexpr int kListedFailures = 10;
+constexpr int kListedLines = 10;
 constexpr int kBarFrameMilliseconds = 33;
 
 // An ordinary file, not a folder and not hidden.
@@ -32,7 +35,34 @@ bool IsPresent(const QString& path) {
 
 QString Quoted(const QString& text) { return "\"" + text + "\""; }
 
+QString Native(const QString& path) { return QDir::toNativeSeparators(path); }
+
+// A header line and at most ten lines of a list, then how many more.
+QString Section(const QString& header, const QStringList& lines) {
+  QString text = "\n\n" + header;
+  for (const QString& line : lines.mid(0, kListedLines)) text += "\n" + line;
+  if (lines.size() > kListedLines) {
+    text += QString("\nand %1 more.").arg(lines.size() - kListedLines);
+  }
+  return text;
+}
+
 }  // namespace
+
+// What one run keeps from file to file.
+struct BatchRun::Run {
+  std::unique_ptr<WorkingFolder> work;
+  QString folder;     // empty when no working folder could be made
+  QString converter;  // empty unless this run wrote it
+  int rows = 0;
+  QStringList failures;
+  QStringList replaced;
+  // Every queued file, which no result may overwrite, by identity.
+  std::set<FileId> queued;
+  int queued_rows_seen = 0;
+  // The results this run wrote, and whose they are.
+  std::map<FileId, QString> written;
+};
 
 BatchRun::BatchRun(const Controls& controls, FileList& files,
                    WindowPointer& pointer, Dialogs& dialogs,
@@ -41,30 +71,49 @@ BatchRun::BatchRun(const Controls& controls, FileList& files,
       files_(files),
       pointer_(pointer),
       dialogs_(dialogs),
-      application_title_(application_title) {}
+      application_title_(application_title) {
+  trailing_paint_.setSingleShot(true);
+  QObject::connect(&trailing_paint_, &QTimer::timeout,
+                   [this] { PaintBarNow(); });
+}
 
-QString BatchRun::DoneMessage(int files, const QStringList& failures) {
-  if (failures.isEmpty()) return "Done.";
-  QString text = QString("Done.\n\n%1 of %2 files could not be converted:")
-                     .arg(failures.size())
-                     .arg(files);
-  for (const QString& line : failures.mid(0, kListedFailures)) {
-    text += "\n" + line;
+BatchRun::~BatchRun() = default;
+
+QString BatchRun::DoneMessage(int files, const QStringList& failures,
+                              const QStringList& replaced) {
+  QString text = "Done.";
+  if (!failures.isEmpty()) {
+    text += Section(QString("%1 of %2 files could not be converted:")
+                        .arg(failures.size())
+                        .arg(files),
+                    failures);
   }
-  if (failures.size() > kListedFailures) {
-    text += QString("\nand %1 more.").arg(failures.size() - kListedFailures);
+  if (!replaced.isEmpty()) {
+    text += Section(QString("%1 of %2 results were replaced by a later file "
+                            "with the same name:")
+                        .arg(replaced.size())
+                        .arg(files),
+                    replaced);
   }
   return text;
 }
 
+void BatchRun::PaintBarNow() {
+  controls_.progress_bar1->setUpdatesEnabled(true);
+  bar_painted_.start();
+}
+
 void BatchRun::PaceBarPainting() {
-  QProgressBar* bar = controls_.progress_bar1;
-  if (!bar_painted_.isValid() ||
-      bar_painted_.elapsed() >= kBarFrameMilliseconds) {
-    bar->setUpdatesEnabled(true);
-    bar_painted_.start();
-  } else {
-    bar->setUpdatesEnabled(false);
+  const qint64 since =
+      bar_painted_.isValid() ? bar_painted_.elapsed() : kBarFrameMilliseconds;
+  if (since >= kBarFrameMilliseconds) {
+    trailing_paint_.stop();
+    PaintBarNow();
+    return;
+  }
+  controls_.progress_bar1->setUpdatesEnabled(false);
+  if (!trailing_paint_.isActive()) {
+    trailing_paint_.start(int(kBarFrameMilliseconds - since));
   }
 }
 
@@ -97,107 +146,146 @@ void BatchRun::PushButton2_Click() {
   trap.Line(110, [&] { pointer_.Set(WindowPointer::State::kBusy); });
   QByteArray image;
   trap.Line(112, [&] { image = ConverterImage(); });
-  std::unique_ptr<WorkingFolder> work;
+  Run run;
   // Closing the window mid-run removes the working folder too.
-  const int cleanup = AddExitCleanup([&work] {
-    if (work) work->Remove();
+  const int cleanup = AddExitCleanup([&run] {
+    if (run.work) run.work->Remove();
   });
-  QString folder;
-  QString converter;
   trap.Line(114, [&] {
-    work = std::make_unique<WorkingFolder>();
-    folder = work->Path();
-    converter = folder + "/lumeconv";
-    WriteBytesIfAbsent(image, converter);
-    QFile::setPermissions(converter, QFile::ReadOwner | QFile::WriteOwner |
-                                         QFile::ExeOwner);
+    run.work = std::make_unique<WorkingFolder>();
+    const QString converter = run.work->Path() + "/lumeconv";
+    // The folder is new and ours alone: anything already at the path was
+    // not written by us and is never run.
+    if (!WriteBytesIfAbsent(image, converter)) {
+      throw Failure(Native(converter) + " was not created by this run.");
+    }
+    QFile::setPermissions(converter, QFile::ReadOwner | QFile::ExeOwner);
+    run.folder = run.work->Path();
+    run.converter = converter;
   });
   image.clear();
 
-  QStringList failures;
-  int n0 = 0;
-  trap.Line(116, [&] { n0 = files_.Count(); });
-  for (int i = 1; i <= n0; ++i) {
-    QString s;
-    trap.Line(118, [&] { s = files_.Text(i); });
-    PaceBarPainting();
-    trap.Line(120, [&] {
-      const int n = files_.Count();
-      if (n > 0) SetBarValue(controls_.progress_bar1, 100.0 * i / n);
-    });
-    trap.Line(122, [&] {
-      controls_.progress_bar1->setFormat("Processing: " + FileNamePart(s));
-    });
-    trap.Line(124, [&] { PumpEvents(); });
-    trap.Line(126, [&] { pointer_.Set(WindowPointer::State::kBusy); });
-    QString b, t, j, d;
-    trap.Line(128, [&] { b = StripExtension(FileNamePart(s)); });
-    trap.Line(130, [&] { t = folder + "/temp.png"; });
-    trap.Line(132, [&] { j = folder + "/temp.jpg"; });
-    if (trap.Test(134, [&] { return controls_.option1->isChecked(); })) {
-      trap.Line(136, [&] {
-        d = controls_.text2->text() + QDir::separator() + b + ".jpg";
-      });
-    } else if (trap.Test(138, [&] { return controls_.option2->isChecked(); })) {
-      trap.Line(140, [&] {
-        d = FolderPart(s) + QDir::separator() + b + ".jpg";
-      });
-    }
-    trap.Line(142, [&] { d = CollapseBackslashes(d); });
-    // A failed conversion must never pick up the previous file's result.
-    trap.Line(143, [&] { DeleteFileQuiet(j); });
-    trap.Line(144, [&] { CopyFileChecked(s, t); });
-    QString failure;
-    if (!IsExistingFile(s)) failure = "the file is missing";
-    if (trap.Test(162, [&] { return IsPresent(t); })) {
-      QString command;
-      trap.Line(164, [&] {
-        command = Quoted(converter) + " -q " +
-                  QString::number(controls_.slider1->value()) +
-                  " -out jpeg " + Quoted(t);
-      });
-      RunnerOutcome outcome;
-      int result = 0;
-      trap.Line(166, [&] {
-        QProgressBar* bar = controls_.progress_bar1;
-        result = ConverterRunner(command, 0, bar, bar->format(),
-                                 bar->value(), files_.Count(), &outcome);
-      });
-      if (trap.Test(168, [&] { return IsPresent(j); })) {
-        trap.Line(170, [&] {
-          if (!IsFolder(FolderPart(d))) {
-            failure = "the destination folder does not exist";
-          } else if (!CopyFileQuiet(j, d)) {
-            failure = "the JPEG could not be written as " +
-                      QDir::toNativeSeparators(d);
-          }
-        });
-        trap.Line(172, [&] { DeleteFileQuiet(j); });
-      } else if (result < 0) {
-        failure = "the converter could not be started";
-      } else {
-        failure = QString("the converter failed (exit code %1)").arg(result) +
-                  (outcome.first_error_line.isEmpty()
-                       ? QString()
-                       : ": " + outcome.first_error_line);
-      }
-      trap.Line(174, [&] { DeleteFileQuiet(t); });
-    } else if (failure.isEmpty()) {
-      failure = "the file could not be read";
-    }
-    if (!failure.isEmpty()) {
-      failures << QDir::toNativeSeparators(s) + ": " + failure;
-    }
-  }
+  trap.Line(116, [&] { run.rows = files_.Count(); });
+  for (int i = 1; i <= run.rows; ++i) ConvertRow(trap, i, run);
   trap.Line(178, [&] {
-    if (work) work->Remove();
+    if (run.work) run.work->Remove();
   });
   RemoveExitCleanup(cleanup);
-  controls_.progress_bar1->setUpdatesEnabled(true);
-  bar_painted_.invalidate();
+  trailing_paint_.stop();
+  PaintBarNow();
   trap.Line(180, [&] { pointer_.Set(WindowPointer::State::kDefault); });
   trap.Line(182, [&] { controls_.progress_bar1->setValue(0); });
   trap.Line(184, [&] { controls_.progress_bar1->setFormat("Progress Bar"); });
-  trap.Line(190, [&] { say(DoneMessage(n0, failures)); });
+  trap.Line(190,
+            [&] { say(DoneMessage(run.rows, run.failures, run.replaced)); });
   trap.Line(196, [&] { running_ = false; });
+}
+
+void BatchRun::ConvertRow(Trap& trap, int i, Run& run) {
+  QString s;
+  trap.Line(118, [&] { s = files_.Text(i); });
+  PaceBarPainting();
+  trap.Line(120, [&] {
+    const int n = files_.Count();
+    if (n > 0) SetBarValue(controls_.progress_bar1, 100.0 * i / n);
+  });
+  trap.Line(122, [&] {
+    controls_.progress_bar1->setFormat("Processing: " + FileNamePart(s));
+  });
+  trap.Line(124, [&] { PumpEvents(); });
+  trap.Line(126, [&] { pointer_.Set(WindowPointer::State::kBusy); });
+  QString b, t, j, d;
+  trap.Line(128, [&] { b = StripExtension(FileNamePart(s)); });
+  trap.Line(130, [&] { t = run.folder + "/temp.png"; });
+  trap.Line(132, [&] { j = run.folder + "/temp.jpg"; });
+  if (trap.Test(134, [&] { return controls_.option1->isChecked(); })) {
+    trap.Line(136, [&] {
+      d = controls_.text2->text() + QDir::separator() + b + ".jpg";
+    });
+  } else if (trap.Test(138, [&] { return controls_.option2->isChecked(); })) {
+    trap.Line(140, [&] { d = FolderPart(s) + QDir::separator() + b + ".jpg"; });
+  }
+  trap.Line(142, [&] { d = CollapseBackslashes(d); });
+
+  const auto fail = [&](const QString& reason) {
+    run.failures << Native(s) + ": " + reason;
+  };
+  // Without a working folder nothing is touched: the working paths would
+  // lie at the root of the file system.
+  if (run.converter.isEmpty()) return fail("no working folder could be made");
+  // Refused before any copy: a FIFO or a device would block the run.
+  if (const QString problem = FileProblem(s); !problem.isEmpty()) {
+    return fail(problem);
+  }
+  // A failed conversion must never pick up the previous file's result.
+  trap.Line(143, [&] { DeleteFileQuiet(j); });
+  trap.Line(144, [&] { CopyFileChecked(s, t); });
+  if (!trap.Test(162, [&] { return IsPresent(t); })) {
+    return fail("the file could not be read");
+  }
+  QString command;
+  trap.Line(164, [&] {
+    command = Quoted(run.converter) + " -q " +
+              QString::number(controls_.slider1->value()) + " -out jpeg " +
+              Quoted(t);
+  });
+  RunnerOutcome outcome;
+  int result = 0;
+  trap.Line(166, [&] {
+    QProgressBar* bar = controls_.progress_bar1;
+    RunnerSetup setup = runner_setup_;
+    setup.inherited_descriptor = run.work->Descriptor();
+    result = ConverterRunner(command, 0, bar, bar->format(), bar->value(),
+                             files_.Count(), &outcome, setup);
+  });
+  QString failure;
+  if (trap.Test(168, [&] { return IsPresent(j); })) {
+    trap.Line(170, [&] { failure = Deliver(j, s, d, run); });
+    trap.Line(172, [&] { DeleteFileQuiet(j); });
+  } else if (outcome.signal != 0) {
+    failure = QString("the converter was stopped by signal %1 (%2)")
+                  .arg(outcome.signal)
+                  .arg(QString::fromLocal8Bit(::strsignal(outcome.signal)));
+  } else if (result < 0) {
+    failure = "the converter could not be started";
+  } else {
+    failure =
+        QString("the converter failed (exit code %1)").arg(result) +
+        (outcome.first_error_line.isEmpty() ? QString()
+                                            : ": " + outcome.first_error_line);
+  }
+  trap.Line(174, [&] { DeleteFileQuiet(t); });
+  if (!failure.isEmpty()) fail(failure);
+}
+
+QString BatchRun::Deliver(const QString& jpeg, const QString& source,
+                          const QString& destination, Run& run) {
+  if (!IsFolder(FolderPart(destination))) {
+    return "the destination folder does not exist";
+  }
+  // Rows are only ever appended during a run; learn the new ones.
+  for (; run.queued_rows_seen < files_.Count(); ++run.queued_rows_seen) {
+    if (const auto id = IdentityOf(files_.Text(run.queued_rows_seen + 1))) {
+      run.queued.insert(*id);
+    }
+  }
+  const std::optional<FileId> before = IdentityOf(destination);
+  if (before && run.queued.count(*before)) {
+    return "its JPEG would overwrite the queued file " + Native(destination);
+  }
+  if (!CopyFileQuiet(jpeg, destination)) {
+    return "the JPEG could not be written as " + Native(destination);
+  }
+  if (before) {
+    const auto earlier = run.written.find(*before);
+    if (earlier != run.written.end()) {
+      run.replaced << earlier->second + ": its JPEG " + Native(destination) +
+                          " was replaced by that of " + Native(source);
+      run.written.erase(earlier);
+    }
+  }
+  if (const auto after = IdentityOf(destination)) {
+    run.written[*after] = Native(source);
+  }
+  return QString();
 }

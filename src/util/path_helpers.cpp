@@ -1,12 +1,13 @@
 #include "util/path_helpers.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
+#include <cstring>
 
 #include "app/failure.h"
 #include "app/pump_events.h"
@@ -63,60 +64,41 @@ bool IsFolder(const QString& path) {
 
 void DeleteFileQuiet(const QString& path) {
   PumpEvents();
-  if (QFile::remove(path)) return;
-  // Forced: a file the user may not write is removed all the same.
-  QFile::setPermissions(path, QFile::permissions(path) | QFile::WriteOwner);
-  QFile::remove(path);
+  // Removing a file depends on its folder, not on the file's own mode; a
+  // refused delete leaves the file exactly as it was.
+  ::unlink(QFile::encodeName(path).constData());
 }
 
-void WriteBytesIfAbsent(const QByteArray& bytes, const QString& path) {
+bool WriteBytesIfAbsent(const QByteArray& bytes, const QString& path) {
   PumpEvents();
-  if (PathExists(path)) return;
-  QFile file(path);
-  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() ||
-      !file.flush()) {
-    throw Failure(QDir::toNativeSeparators(path) + ": " + file.errorString());
+  if (PathExists(path)) return false;
+  // Created exclusively: whatever appears at the path in the meantime is
+  // never written through, followed or taken for ours.
+  const int fd =
+      ::open(QFile::encodeName(path).constData(),
+             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    if (errno == EEXIST) return false;
+    throw Failure(QDir::toNativeSeparators(path) + ": " +
+                  QString::fromLocal8Bit(std::strerror(errno)));
   }
+  QFile file;
+  const bool written =
+      file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) &&
+      file.write(bytes) == bytes.size() && file.flush();
+  const QString error = file.errorString();
+  file.close();
+  if (!written) {
+    ::unlink(QFile::encodeName(path).constData());
+    throw Failure(QDir::toNativeSeparators(path) + ": " + error);
+  }
+  return true;
 }
 
 void CopyFileChecked(const QString& source, const QString& destination) {
   if (IsBlank(source) || IsBlank(destination)) return;
+  // "?" and "*" are ordinary characters in names here: no path is a pattern.
   const QString s = CollapseBackslashes(source);
-  QString d = CollapseBackslashes(destination);
-  if (s.contains('?') || s.contains('*')) d = FolderPart(d);
+  const QString d = CollapseBackslashes(destination);
   if (IsExistingFile(s) && IsFolder(FolderPart(d))) CopyFileQuiet(s, d);
-}
-
-bool CopyFileQuiet(const QString& source, const QString& destination) {
-  const QFileInfo target(destination);
-  if (target.exists() && (!target.isFile() || !target.isWritable())) {
-    return false;
-  }
-  const int in = ::open(QFile::encodeName(source).constData(),
-                        O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
-  // The copy is made beside the destination and renamed over it only when
-  // complete, so a failed copy leaves the earlier file as it was.
-  QByteArray temp = QFile::encodeName(FolderPart(destination) + "." +
-                                      FileNamePart(destination) + "-XXXXXX");
-  const int out = ::mkostemp(temp.data(), O_CLOEXEC);
-  bool copied = out >= 0;
-  struct stat info {};
-  copied = copied && ::fstat(in, &info) == 0;
-  for (off_t left = info.st_size; copied && left > 0;) {
-    const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr,
-                                        static_cast<size_t>(left), 0);
-    copied = n > 0;
-    left -= n;
-  }
-  ::close(in);
-  if (out >= 0) {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    copied = ::fchmod(out, 0666 & ~mask) == 0 && ::close(out) == 0 && copied;
-    copied = copied && ::rename(temp.constData(),
-                                QFile::encodeName(destination).constData()) == 0;
-    if (!copied) ::unlink(temp.constData());
-  }
-  return copied;
 }

@@ -21,14 +21,20 @@ QString CollapseBackslashes(const QString& path);
 // True when the path is a folder; never fails.
 bool IsFolder(const QString& path);
 
-// Removes one file, a read-only one too; says nothing on failure.
+// Removes one file where its folder allows it; says nothing on failure.
 void DeleteFileQuiet(const QString& path);
-// Creates the file with exactly these bytes unless something is already at
-// the path. Throws Failure when the file cannot be written.
-void WriteBytesIfAbsent(const QByteArray& bytes, const QString& path);
+// Creates the file, readable and writable by the user alone, with exactly
+// these bytes, unless something is already at the path. True when this call
+// created it; throws Failure when the file cannot be written.
+bool WriteBytesIfAbsent(const QByteArray& bytes, const QString& path);
 // Copies an existing file into an existing folder, replacing the
 // destination; does nothing, silently, otherwise.
 void CopyFileChecked(const QString& source, const QString& destination);
 // Replaces the destination with a copy of the source as a whole: a copy
-// that fails leaves the earlier file as it was. True when copied.
+// that fails leaves the earlier file as it was, and a replaced file keeps
+// its mode. Works between any two file systems; copies regular files only,
+// never waiting on a FIFO or a device. True when copied.
 bool CopyFileQuiet(const QString& source, const QString& destination);
+// Why the path cannot be read as a regular file ("the file is missing", "it
+// is not a regular file", ...); empty when it can. Never waits.
+QString FileProblem(const QString& path);

@@ -1,5 +1,6 @@
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "support/test_main.h"
@@ -9,11 +10,12 @@ class ShutdownTest : public QObject {
 
  private slots:
   void ClosingInsideANestedLoopEndsTheProcess() {
+    QTemporaryDir own;
     QProcess child;
     child.setProcessChannelMode(QProcess::MergedChannels);
     QElapsedTimer clock;
     clock.start();
-    child.start(NESTED_CLOSE_CHILD, {});
+    child.start(NESTED_CLOSE_CHILD, {own.path()});
     QVERIFY(child.waitForFinished(10000));
     const QString output = QString::fromUtf8(child.readAll());
     QVERIFY2(output.contains("handler started"), qPrintable(output));

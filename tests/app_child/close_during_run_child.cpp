@@ -1,10 +1,14 @@
-// Starts a batch run on a large PNG and closes the window while the
-// converter works. Usage: close_during_run_child TEMP_FOLDER SOURCE_PNG
+// Starts a batch run on a large PNG and, once the converter works, either
+// closes the window or is killed outright. Prints the converter's process
+// id. Usage: close_during_run_child TEMP_FOLDER SOURCE_PNG OWN_FOLDER
+// close|kill
+#include <unistd.h>
+
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 
 #include "app/form1.h"
@@ -15,26 +19,30 @@
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  if (argc != 3) return 2;
+  if (argc != 5) return 2;
   qputenv("TEMP", argv[1]);
-  QTemporaryDir dir;
+  const QString own = QString::fromLocal8Bit(argv[3]);
+  const bool kill = QByteArray(argv[4]) == "kill";
   FakeDialogs dialogs;
   dialogs.on_message = [&dialogs] {
     std::printf("a message was shown: %s\n",
                 qPrintable(dialogs.messages.last().text));
     std::fflush(stdout);
   };
-  const SettingsStore store(dir.filePath("Kestovar.ini"));
-  Form1 form({dialogs, store, dir.path(), [] { return 0.5; }});
+  const SettingsStore store(own + "/Kestovar.ini");
+  Form1 form({dialogs, store, own, [] { return 0.5; }});
   form.Form_Load();
-  form.Text2->setText(dir.path());
+  form.Text2->setText(own);
   form.Files().Append(QString::fromLocal8Bit(argv[2]));
   form.ShowCentred();
-  // Close once the converter is at work in the run's working folder.
-  const QString working = QString::fromLocal8Bit(argv[1]) + "/brisklume-";
   QTimer watch;
   QObject::connect(&watch, &QTimer::timeout, &form, [&] {
-    if (ProcessMentions(working)) form.close();
+    const QList<qint64> converters = ChildrenOf(::getpid());
+    if (converters.isEmpty()) return;
+    std::printf("converter %lld\n", converters.first());
+    std::fflush(stdout);
+    if (kill) ::raise(SIGKILL);
+    form.close();
   });
   watch.start(5);
   QTimer::singleShot(0, &form, [&form] { form.PushButton2->click(); });

@@ -26,16 +26,16 @@ class WorkingFolderTest : public QObject {
     QString path;
     {
       WorkingFolder folder;
-      path = folder.Path();
+      path = folder.Location();
       QCOMPARE(QFileInfo(path).dir().absolutePath(),
                temp == 2 ? dir.path() : QDir::tempPath());
       // Readable and writable by the user alone.
       QCOMPARE(QFileInfo(path).permissions() & 0x0777,
                QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
-      QFile file(path + "/temp.png");
+      QFile file(folder.Path() + "/temp.png");
       QVERIFY(file.open(QIODevice::WriteOnly));
       WorkingFolder second;
-      QVERIFY(second.Path() != path);  // two runs never share files
+      QVERIFY(second.Location() != path);  // two runs never share files
     }
     qputenv("TEMP", saved);
     QVERIFY(!QFileInfo::exists(path));

@@ -2,17 +2,30 @@
 
 #include <QDir>
 #include <QFile>
+#include <QList>
 #include <QString>
 
-// True when a running process's command line mentions `text`.
-inline bool ProcessMentions(const QString& text) {
+// The processes whose parent is `parent`, from /proc.
+inline QList<qint64> ChildrenOf(qint64 parent) {
+  QList<qint64> children;
   for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
-    QFile cmdline("/proc/" + pid + "/cmdline");
-    if (cmdline.open(QIODevice::ReadOnly) &&
-        QString::fromLocal8Bit(cmdline.readAll().replace('\0', ' '))
-            .contains(text)) {
-      return true;
+    QFile stat("/proc/" + pid + "/stat");
+    if (!stat.open(QIODevice::ReadOnly)) continue;
+    // "pid (name) state ppid ...": the name may hold blanks and parentheses.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields =
+        line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() > 1 && fields[1].toLongLong() == parent) {
+      children << pid.toLongLong();
     }
   }
-  return false;
+  return children;
+}
+
+// True while the process exists and has not ended (a zombie has ended).
+inline bool ProcessAlive(qint64 pid) {
+  QFile stat("/proc/" + QString::number(pid) + "/stat");
+  if (!stat.open(QIODevice::ReadOnly)) return false;
+  const QByteArray line = stat.readAll();
+  return line.mid(line.lastIndexOf(')') + 2, 1) != "Z";
 }

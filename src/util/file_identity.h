@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+#include <compare>
+#include <optional>
+
+// What makes a file the same file under any of its names: links, doubled
+// separators and symbolic links all lead to one identity.
+struct FileId {
+  unsigned long long device = 0;
+  unsigned long long inode = 0;
+  auto operator<=>(const FileId&) const = default;
+};
+
+// The identity of the file the path leads to; none when nothing is there.
+std::optional<FileId> IdentityOf(const QString& path);
