@@ -12,7 +12,10 @@
 namespace lumeconv {
 
 FileSource::FileSource(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opened without waiting: a FIFO or a device opened the ordinary way can
+  // block forever. Anything but a regular file is refused below.
+  const int fd =
+      ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     throw ConversionError(kExitUnreadable,
                           errno == ENOENT ? "no such file"
@@ -26,6 +29,7 @@ FileSource::FileSource(const std::string& path) {
                                                ? "is a folder, not a file"
                                                : "is not a regular file");
   }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   file_ = ::fdopen(fd, "rb");
   if (!file_) {
     ::close(fd);

@@ -26,10 +26,16 @@ int ParseQuality(const std::string& text) {
 
 Options ParseArguments(const std::vector<std::string>& arguments) {
   Options options;
+  bool options_ended = false;
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     const bool has_value = i + 1 < arguments.size();
-    if (argument == "--help" || argument == "-h") {
+    if (options_ended) {
+      if (!options.input.empty()) Wrong("only one input file may be given");
+      options.input = argument;
+    } else if (argument == "--") {
+      options_ended = true;  // a name that begins with "-" may follow
+    } else if (argument == "--help" || argument == "-h") {
       options.help = true;
     } else if (argument == "--version") {
       options.version = true;
@@ -57,7 +63,7 @@ Options ParseArguments(const std::vector<std::string>& arguments) {
 }
 
 std::string UsageLine() {
-  return "usage: lumeconv [-q QUALITY] [-out jpeg] INPUT.png";
+  return "usage: lumeconv [-q QUALITY] [-out jpeg] [--] INPUT.png";
 }
 
 std::string HelpText() {
@@ -71,7 +77,8 @@ std::string HelpText() {
          " (default 85)\n"
          "  -out FORMAT  output format: jpeg or jpg (default jpeg)\n"
          "  --help       show this text\n"
-         "  --version    show the version\n\n"
+         "  --version    show the version\n"
+         "  --           ends the options: INPUT may begin with \"-\"\n\n"
          "Exit codes:\n"
          "  0  the JPEG was written\n"
          "  2  wrong option or value\n"

@@ -47,17 +47,15 @@ void DecodeInto(PngReader& png, RowPipe& pipe) {
 
 }  // namespace
 
-void ConvertStream(ByteSource& source, FILE* out, int quality) {
+void ConvertStream(ByteSource& source, FILE* out, int quality,
+                   const std::string& scratch_folder) {
   PngReader png(source);
   // An image too large to optimise its tables in memory is first encoded
   // with the standard ones into a scratch file, then rewritten.
   const bool in_memory = JpegWriter::Optimises(png.Width(), png.Height(),
                                                png.Components(), quality);
   std::unique_ptr<FILE, int (*)(FILE*)> scratch(
-      in_memory ? nullptr : std::tmpfile(), std::fclose);
-  if (!in_memory && !scratch) {
-    throw ConversionError(kExitOutput, "no scratch file for a large image");
-  }
+      in_memory ? nullptr : OpenScratchFile(scratch_folder), std::fclose);
   JpegWriter jpeg(in_memory ? out : scratch.get(), png.Width(), png.Height(),
                   png.Components(), quality, png.Metadata());
   RowPipe pipe(size_t{png.Width()} * png.Components(), 32);
@@ -98,7 +96,7 @@ std::string ConvertFile(const std::string& input, int quality) {
                           "the JPEG would replace this file itself");
   }
   PendingFile result(output);
-  ConvertStream(source, result.Stream(), quality);
+  ConvertStream(source, result.Stream(), quality, result.Folder());
   result.Commit();
   return output;
 }

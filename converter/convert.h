@@ -11,9 +11,11 @@ class ByteSource;
 // extension to drop (".png" -> ".png.jpg").
 std::string OutputPathFor(const std::string& input);
 
-// Decodes the PNG from `source` and writes the JPEG to `out`. Throws
-// ConversionError.
-void ConvertStream(ByteSource& source, FILE* out, int quality);
+// Decodes the PNG from `source` and writes the JPEG to `out`. A large image
+// needs a scratch file as big as its JPEG, made in `scratch_folder` (the
+// output's, which has room for the result). Throws ConversionError.
+void ConvertStream(ByteSource& source, FILE* out, int quality,
+                   const std::string& scratch_folder);
 
 // Converts `input` to OutputPathFor(input), replacing that file only when
 // the new one is complete. Returns the output path; throws ConversionError.

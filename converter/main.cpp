@@ -22,6 +22,9 @@ extern "C" void OnSignal(int signal) {
 
 int main(int argc, char** argv) {
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, OnSignal);
+  // Past a file-size limit the write fails and says so, instead of the
+  // process vanishing without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   lumeconv::Options options;
   try {

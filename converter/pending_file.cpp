@@ -39,13 +39,10 @@ mode_t NewFileMode(const std::string& path) {
 }  // namespace
 
 PendingFile::PendingFile(const std::string& final_path)
-    : final_path_(final_path) {
-  const std::string folder = FolderOf(final_path);
-  const size_t slash = final_path.rfind('/');
-  const std::string name =
-      slash == std::string::npos ? final_path : final_path.substr(slash + 1);
-  temp_path_ = (folder == "." ? std::string() : folder) + "." + name +
-               ".lumeconv-XXXXXX";
+    : final_path_(final_path), folder_(FolderOf(final_path)) {
+  const std::string& folder = folder_;
+  // A short name, so that an output name of any allowed length still fits.
+  temp_path_ = (folder == "." ? std::string() : folder) + ".lumeconv-XXXXXX";
   if (temp_path_.size() >= sizeof g_pending) {
     throw ConversionError(kExitOutput, "output path is too long");
   }
@@ -93,6 +90,24 @@ void PendingFile::Drop() {
   stream_ = nullptr;
   g_has_pending = 0;
   ::unlink(temp_path_.c_str());
+}
+
+FILE* OpenScratchFile(const std::string& folder) {
+  int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    // Not every file system has unnamed files: a named one, unlinked at once.
+    std::string name = folder + "/.lumeconv-scratch-XXXXXX";
+    fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) ::unlink(name.c_str());
+  }
+  if (fd < 0) Fail("no scratch file in folder " + folder, errno);
+  FILE* stream = ::fdopen(fd, "w+b");
+  if (!stream) {
+    const int error = errno;
+    ::close(fd);
+    Fail("no scratch file in folder " + folder, error);
+  }
+  return stream;
 }
 
 void PendingFile::RemoveOnSignal() {

@@ -17,6 +17,8 @@ class PendingFile {
   PendingFile& operator=(const PendingFile&) = delete;
 
   FILE* Stream() { return stream_; }
+  // The folder the file is written in ("." for a bare name).
+  const std::string& Folder() const { return folder_; }
   // Flushes, closes and renames; throws ConversionError on any failure.
   void Commit();
 
@@ -27,9 +29,14 @@ class PendingFile {
   void Drop();
 
   std::string final_path_;
+  std::string folder_;
   std::string temp_path_;
   FILE* stream_ = nullptr;
   bool committed_ = false;
 };
+
+// An unnamed file for reading and writing in `folder`, gone when closed.
+// Throws ConversionError when the folder cannot take one.
+FILE* OpenScratchFile(const std::string& folder);
 
 }  // namespace lumeconv

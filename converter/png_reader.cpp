@@ -85,14 +85,6 @@ bool ReadRow(PngReader::Png* p, png_bytep row) {
   return true;
 }
 
-bool ReadRows(PngReader::Png* p, png_bytepp rows, png_uint_32 count,
-              int passes) {
-  if (setjmp(png_jmpbuf(p->png))) return false;
-  for (int pass = 0; pass < passes; ++pass) {
-    png_read_rows(p->png, rows, nullptr, count);
-  }
-  return true;
-}
 
 bool ReadEnd(PngReader::Png* p) {
   if (setjmp(png_jmpbuf(p->png))) return false;
@@ -175,15 +167,27 @@ PngReader::PngReader(ByteSource& source) : png_(std::make_unique<Png>()) {
         "is interlaced and would need " + std::to_string(whole >> 20) +
             " MiB to decode; at most 1024 MiB is allowed");
   }
-  decoded_.resize(row_bytes_);
   flattened_.resize(size_t{width_} * components_);
   if (interlaced_) {
-    decoded_.resize(whole);
-    std::vector<png_bytep> rows(height_);
+    ReadInterlaced(passes);
+  } else {
+    decoded_.resize(row_bytes_);
+  }
+}
+
+void PngReader::ReadInterlaced(int passes) {
+  // Each row gets its memory when the first pass that holds it arrives, so a
+  // damaged or truncated file costs only what its data really filled.
+  rows_.resize(height_);
+  for (int pass = 0; pass < passes; ++pass) {
     for (uint32_t y = 0; y < height_; ++y) {
-      rows[y] = decoded_.data() + size_t{y} * row_bytes_;
+      if (rows_[y].empty() && PNG_ROW_IN_INTERLACE_PASS(y, pass)) {
+        rows_[y].resize(row_bytes_);
+      }
+      if (!ReadRow(png_.get(), rows_[y].empty() ? nullptr : rows_[y].data())) {
+        Damaged(*png_);
+      }
     }
-    if (!ReadRows(png_.get(), rows.data(), height_, passes)) Damaged(*png_);
   }
 }
 
@@ -192,7 +196,7 @@ PngReader::~PngReader() = default;
 const uint8_t* PngReader::NextRow() {
   const uint8_t* row;
   if (interlaced_) {
-    row = decoded_.data() + size_t{next_row_} * row_bytes_;
+    row = rows_[next_row_].data();
   } else {
     if (!ReadRow(png_.get(), decoded_.data())) Damaged(*png_);
     row = decoded_.data();

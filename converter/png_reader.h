@@ -45,7 +45,7 @@ class PngReader {
 
  private:
 
-  void ReadWholeImage();
+  void ReadInterlaced(int passes);
 
   std::unique_ptr<Png> png_;
   uint32_t width_ = 0;
@@ -55,7 +55,8 @@ class PngReader {
   int bit_depth_ = 0;
   bool interlaced_ = false;
   PngMetadata metadata_;
-  std::vector<uint8_t> decoded_;    // one row, or the whole interlaced image
+  std::vector<uint8_t> decoded_;  // one row of a plain image
+  std::vector<std::vector<uint8_t>> rows_;  // an interlaced image, whole
   std::vector<uint8_t> flattened_;  // one output row
   uint32_t next_row_ = 0;
   size_t row_bytes_ = 0;

@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static FILE* sink = std::fopen("/dev/null", "wb");
   lumeconv::MemorySource source(data, size);
   try {
-    lumeconv::ConvertStream(source, sink, 75);
+    lumeconv::ConvertStream(source, sink, 75, P_tmpdir);
   } catch (const lumeconv::ConversionError&) {
   }
   return 0;

@@ -1,3 +1,7 @@
+#include "util/path_helpers.h"
+
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -5,8 +9,9 @@
 
 #include "app/failure.h"
 #include "filelist/is_existing_file.h"
+#include "support/as_ordinary_user.h"
 #include "support/test_main.h"
-#include "util/path_helpers.h"
+#include "util/file_identity.h"
 
 namespace {
 
@@ -31,11 +36,21 @@ class PathHelpersTest : public QObject {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("name");
-    QTest::newRow("file in a folder") << "/dir/file.png" << "/dir/" << "file.png";
-    QTest::newRow("file at the root") << "/file.png" << "/" << "file.png";
-    QTest::newRow("bare name") << "file.png" << "" << "file.png";
-    QTest::newRow("folder with separator") << "/dir/" << "/dir/" << "";
-    QTest::newRow("empty") << "" << "" << "";
+    QTest::newRow("file in a folder") << "/dir/file.png"
+                                      << "/dir/"
+                                      << "file.png";
+    QTest::newRow("file at the root") << "/file.png"
+                                      << "/"
+                                      << "file.png";
+    QTest::newRow("bare name") << "file.png"
+                               << ""
+                               << "file.png";
+    QTest::newRow("folder with separator") << "/dir/"
+                                           << "/dir/"
+                                           << "";
+    QTest::newRow("empty") << ""
+                           << ""
+                           << "";
     const QString deep = "/" + QString(40000, 'd') + "/x.png";
     QTest::newRow("longer than 32767") << deep << deep.chopped(5) << "x.png";
   }
@@ -50,12 +65,18 @@ class PathHelpersTest : public QObject {
   void StripExtension_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("stripped");
-    QTest::newRow("plain") << "photo.png" << "photo";
-    QTest::newRow("two dots") << "a.b.png" << "a.b";
-    QTest::newRow("leading dot only") << ".png" << ".png";
-    QTest::newRow("no dot") << "pic" << "pic";
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("trailing dot") << "pic." << "pic";
+    QTest::newRow("plain") << "photo.png"
+                           << "photo";
+    QTest::newRow("two dots") << "a.b.png"
+                              << "a.b";
+    QTest::newRow("leading dot only") << ".png"
+                                      << ".png";
+    QTest::newRow("no dot") << "pic"
+                            << "pic";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("trailing dot") << "pic."
+                                  << "pic";
   }
   void StripExtension() {
     QFETCH(QString, name);
@@ -66,17 +87,24 @@ class PathHelpersTest : public QObject {
   void CollapseBackslashes_data() {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("collapsed");
-    QTest::newRow("doubled inside") << "/out//photo.jpg" << "/out/photo.jpg";
-    QTest::newRow("one pass over three") << "/a///b" << "/a//b";
-    QTest::newRow("four become two") << "/a////b" << "/a//b";
+    QTest::newRow("doubled inside") << "/out//photo.jpg"
+                                    << "/out/photo.jpg";
+    QTest::newRow("one pass over three") << "/a///b"
+                                         << "/a//b";
+    QTest::newRow("four become two") << "/a////b"
+                                     << "/a//b";
     QTest::newRow("network prefix kept") << "//server/share//x.jpg"
                                          << "//server/share/x.jpg";
-    QTest::newRow("long leading run") << "////server/x" << "//server/x";
+    QTest::newRow("long leading run") << "////server/x"
+                                      << "//server/x";
     QTest::newRow("single leading stays single") << "/dir//x.jpg"
                                                  << "/dir/x.jpg";
-    QTest::newRow("separators only") << "/////" << "//";
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("relative") << "a//b" << "a/b";
+    QTest::newRow("separators only") << "/////"
+                                     << "//";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("relative") << "a//b"
+                              << "a/b";
   }
   void CollapseBackslashes() {
     QFETCH(QString, path);
@@ -107,43 +135,168 @@ class PathHelpersTest : public QObject {
     }
   }
 
+  void DeleteFileQuiet_data() {
+    QTest::addColumn<bool>("folder_writable");
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<bool>("removed");
+    QTest::newRow("read-only file, writable folder") << true << true << true;
+    QTest::newRow("file in a read-only folder") << false << true << false;
+    QTest::newRow("missing file") << true << false << true;
+  }
+  // As an ordinary user: root deletes anything.
   void DeleteFileQuiet() {
-    QTemporaryDir dir;
-    const QString locked = dir.filePath("locked.png");
-    Save(locked, "x");
-    QFile::setPermissions(locked, QFile::ReadOwner);
-    ::DeleteFileQuiet(locked);
-    QVERIFY(!QFile::exists(locked));
-    ::DeleteFileQuiet(dir.filePath("never-there.png"));
+    QFETCH(bool, folder_writable);
+    QFETCH(bool, exists);
+    QFETCH(bool, removed);
+    QCOMPARE(AsOrdinaryUser([&]() -> QString {
+               QTemporaryDir dir;
+               const QString file = dir.filePath("locked.png");
+               if (exists) Save(file, "x");
+               QFile::setPermissions(file, QFile::ReadOwner);
+               if (!folder_writable) {
+                 QFile::setPermissions(dir.path(),
+                                       QFile::ReadOwner | QFile::ExeOwner);
+               }
+               ::DeleteFileQuiet(file);
+               const bool gone = !QFile::exists(file);
+               const auto mode = QFile::permissions(file);
+               QFile::setPermissions(dir.path(), QFile::ReadOwner |
+                                                     QFile::WriteOwner |
+                                                     QFile::ExeOwner);
+               CHILD_CHECK(gone == removed);
+               // A refused delete leaves the file as it was.
+               CHILD_CHECK(gone || (mode & 0x7777) ==
+                                       (QFile::ReadOwner | QFile::ReadUser));
+               return {};
+             }),
+             QString());
   }
 
   void WriteBytesIfAbsent() {
     QTemporaryDir dir;
     const QString path = dir.filePath("tool");
-    ::WriteBytesIfAbsent("first", path);
+    QVERIFY(::WriteBytesIfAbsent("first", path));
     QCOMPARE(Load(path), QByteArray("first"));
-    ::WriteBytesIfAbsent("second", path);
+    QCOMPARE(QFile::permissions(path) & 0x0777,
+             QFile::ReadUser | QFile::WriteUser);
+    QVERIFY(!::WriteBytesIfAbsent("second", path));
     QCOMPARE(Load(path), QByteArray("first"));
+    // A link planted at the path is neither followed nor taken for ours.
+    QVERIFY(QFile::link(dir.filePath("elsewhere"), dir.filePath("planted")));
+    QVERIFY(!::WriteBytesIfAbsent("x", dir.filePath("planted")));
+    QVERIFY(!QFile::exists(dir.filePath("elsewhere")));
     QVERIFY_THROWS_EXCEPTION(
-        Failure, ::WriteBytesIfAbsent("x", dir.filePath("no/such/folder/tool")));
+        Failure,
+        ::WriteBytesIfAbsent("x", dir.filePath("no/such/folder/tool")));
+  }
+
+  void CopyAcrossFileSystems_data() {
+    QTest::addColumn<qsizetype>("size");
+    QTest::addColumn<bool>("to_memory");
+    for (const qsizetype size :
+         {qsizetype(0), qsizetype(5), qsizetype(3 * 1024 * 1024 + 7)}) {
+      const QByteArray name = QByteArray::number(size) + " bytes";
+      QTest::newRow(name + " to tmpfs") << size << true;
+      QTest::newRow(name + " from tmpfs") << size << false;
+    }
+  }
+  void CopyAcrossFileSystems() {
+    QFETCH(qsizetype, size);
+    QFETCH(bool, to_memory);
+    QTemporaryDir disk;
+    QTemporaryDir memory("/dev/shm/path-helpers-test-XXXXXX");
+    if (!memory.isValid() ||
+        IdentityOf(disk.path())->device == IdentityOf(memory.path())->device) {
+      QSKIP("no second file system: /dev/shm is missing or not a tmpfs");
+    }
+    const QString from = (to_memory ? disk : memory).filePath("source.png");
+    const QString to = (to_memory ? memory : disk).filePath("result.jpg");
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i) bytes[i] = char(i * 7 + i / 4096);
+    Save(from, bytes);
+    Save(to, "a private older result");
+    QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner);
+    QVERIFY(::CopyFileQuiet(from, to));
+    QCOMPARE(Load(to), bytes);
+    QCOMPARE(QFile::permissions(to) & 0x0777,
+             QFile::ReadUser | QFile::WriteUser);
+  }
+
+  void OnlyRegularFilesAreCopied() {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("x.png");
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QDir(dir.path()).mkdir("out");
+    // Returns at once: opening a FIFO the ordinary way waits for a writer.
+    QVERIFY(!::CopyFileQuiet(fifo, dir.filePath("out/x.jpg")));
+    ::CopyFileChecked(fifo, dir.filePath("out/x.jpg"));
+    QCOMPARE(FileProblem(fifo), QString("it is not a regular file"));
+    QCOMPARE(FileProblem(dir.filePath("gone.png")),
+             QString("the file is missing"));
+    QCOMPARE(FileProblem(dir.path()), QString("it is not a regular file"));
+    QVERIFY(
+        QDir(dir.filePath("out"))
+            .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+  }
+
+  void ReadOnlyDestinationIsRefused_data() {
+    QTest::addColumn<bool>("file_read_only");
+    QTest::newRow("read-only file") << true;
+    QTest::newRow("read-only folder") << false;
+  }
+  // As an ordinary user: root may write anything.
+  void ReadOnlyDestinationIsRefused() {
+    QFETCH(bool, file_read_only);
+    QCOMPARE(
+        AsOrdinaryUser([&]() -> QString {
+          QTemporaryDir dir;
+          Save(dir.filePath("src.png"), "source");
+          QDir(dir.path()).mkdir("out");
+          const QString target = dir.filePath("out/old.jpg");
+          Save(target, "earlier");
+          QFile::setPermissions(file_read_only ? target : dir.filePath("out"),
+                                QFile::ReadOwner | QFile::ExeOwner);
+          const bool copied = ::CopyFileQuiet(dir.filePath("src.png"), target);
+          const QStringList left =
+              QDir(dir.filePath("out")).entryList(QDir::Files | QDir::Hidden);
+          QFile::setPermissions(dir.filePath("out"), QFile::ReadOwner |
+                                                         QFile::WriteOwner |
+                                                         QFile::ExeOwner);
+          CHILD_CHECK(!copied);
+          CHILD_CHECK(Load(target) == "earlier");
+          CHILD_CHECK(left == QStringList{"old.jpg"});
+          return {};
+        }),
+        QString());
   }
 
   void CopyFileChecked_data() {
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("destination");
     QTest::addColumn<QByteArray>("result");
-    QTest::newRow("into a folder") << "src.png" << "out/new.jpg" << QByteArray("source");
-    QTest::newRow("replaces a file") << "src.png" << "out/old.jpg"
-                                     << QByteArray("source");
-    QTest::newRow("doubled separators") << "src.png" << "out//old.jpg"
-                                        << QByteArray("source");
-    QTest::newRow("missing folder") << "src.png" << "nowhere/new.jpg"
-                                    << QByteArray("<none>");
-    QTest::newRow("missing source") << "gone.png" << "out/old.jpg"
-                                    << QByteArray("earlier");
-    QTest::newRow("pattern source") << "*.png" << "out/old.jpg"
-                                    << QByteArray("earlier");
-    QTest::newRow("blank destination") << "src.png" << " " << QByteArray("<none>");
+    QTest::newRow("into a folder") << "src.png"
+                                   << "out/new.jpg" << QByteArray("source");
+    QTest::newRow("replaces a file") << "src.png"
+                                     << "out/old.jpg" << QByteArray("source");
+    QTest::newRow("doubled separators")
+        << "src.png"
+        << "out//old.jpg" << QByteArray("source");
+    QTest::newRow("missing folder")
+        << "src.png"
+        << "nowhere/new.jpg" << QByteArray("<none>");
+    QTest::newRow("missing source") << "gone.png"
+                                    << "out/old.jpg" << QByteArray("earlier");
+    QTest::newRow("no file named like the pattern")
+        << "*.png"
+        << "out/old.jpg" << QByteArray("earlier");
+    QTest::newRow("wildcards are ordinary characters")
+        << "a?b*.png"
+        << "out/old.jpg" << QByteArray("wild");
+    QTest::newRow("longest name the file system takes")
+        << "src.png"
+        << "out/" + QString(251, 'n') + ".jpg" << QByteArray("source");
+    QTest::newRow("blank destination") << "src.png"
+                                       << " " << QByteArray("<none>");
   }
   void CopyFileChecked() {
     QFETCH(QString, source);
@@ -151,16 +304,18 @@ class PathHelpersTest : public QObject {
     QFETCH(QByteArray, result);
     QTemporaryDir dir;
     Save(dir.filePath("src.png"), "source");
+    Save(dir.filePath("a?b*.png"), "wild");
     QDir(dir.path()).mkdir("out");
     Save(dir.filePath("out/old.jpg"), "earlier");
-    const QString target =
-        destination.trimmed().isEmpty() ? destination : dir.filePath(destination);
+    const QString target = destination.trimmed().isEmpty()
+                               ? destination
+                               : dir.filePath(destination);
     ::CopyFileChecked(dir.filePath(source), target);
     QCOMPARE(Load(::CollapseBackslashes(target)), result);
-    QStringList left = QDir(dir.filePath("out")).entryList(
-        QDir::Files | QDir::Hidden);
-    left.removeAll("new.jpg");
-    QCOMPARE(left, QStringList{"old.jpg"});  // no temporary copy left behind
+    // No temporary copy is left behind.
+    QCOMPARE(
+        QDir(dir.filePath("out")).entryList({".*"}, QDir::Files | QDir::Hidden),
+        QStringList{});
   }
 };
 
