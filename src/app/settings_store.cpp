@@ -42,7 +42,12 @@ QString SettingsStore::Read(const QString& key,
     }
   }
   QSettings settings(path_, QSettings::IniFormat);
-  CheckStatus(settings, "read", path_);
+  // Only a damaged file fails a read. An access error here is a write that
+  // failed earlier and that QSettings retries on every open; the file
+  // itself was just opened for reading.
+  if (settings.status() == QSettings::FormatError) {
+    throw Failure("The settings store " + path_ + " cannot be read.");
+  }
   const QVariant value = settings.value(StoreKey(key));
   return value.isValid() ? value.toString() : default_text;
 }

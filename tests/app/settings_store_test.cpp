@@ -1,10 +1,12 @@
+#include "app/settings_store.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "app/failure.h"
-#include "app/settings_store.h"
+#include "support/as_ordinary_user.h"
 #include "support/test_main.h"
 
 class SettingsStoreTest : public QObject {
@@ -96,6 +98,42 @@ class SettingsStoreTest : public QObject {
     QVERIFY(QDir(dir.path()).mkdir("folder.ini"));
     const SettingsStore unreadable(dir.filePath("folder.ini"));
     QVERIFY_THROWS_EXCEPTION(Failure, unreadable.Read("Slider1", "85"));
+  }
+
+  void ReadOnlyStoreStillReads_data() {
+    QTest::addColumn<bool>("file_read_only");
+    QTest::newRow("read-only file") << true;
+    QTest::newRow("read-only folder") << false;
+  }
+  // As an ordinary user: root may write anything.
+  void ReadOnlyStoreStillReads() {
+    QFETCH(bool, file_read_only);
+    QCOMPARE(AsOrdinaryUser([&]() -> QString {
+               QTemporaryDir dir;
+               const SettingsStore store(dir.filePath("Kestovar.ini"));
+               store.Write("Slider1", "42");
+               QFile::setPermissions(file_read_only ? store.Path() : dir.path(),
+                                     QFile::ReadOwner | QFile::ExeOwner);
+               bool write_failed = false;
+               try {
+                 store.Write(file_read_only ? "Slider1" : "Text2", "7");
+               } catch (const Failure&) {
+                 write_failed = true;
+               }
+               QString read;
+               try {
+                 read = store.Read("Slider1", "85");
+               } catch (const Failure& failure) {
+                 read = failure.Description();
+               }
+               QFile::setPermissions(dir.path(), QFile::ReadOwner |
+                                                     QFile::WriteOwner |
+                                                     QFile::ExeOwner);
+               CHILD_CHECK(write_failed);
+               CHILD_CHECK(read == "42" || read == "7");
+               return {};
+             }),
+             QString());
   }
 
   void DefaultFileFollowsConfigurationFolder() {
