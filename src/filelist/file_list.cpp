@@ -26,6 +26,8 @@ FileList::FileList(QTreeWidget* list, WindowPointer& pointer, Dialogs& dialogs,
   list_->setDragEnabled(false);  // never a drag source towards other programs
   list_->setUniformRowHeights(true);
   list_->installEventFilter(this);
+  // The hover rule hears the list without a pressed button too.
+  list_->viewport()->setMouseTracking(true);
   list_->viewport()->installEventFilter(this);
 }
 

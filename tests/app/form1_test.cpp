@@ -302,6 +302,19 @@ class Form1Test : public QObject {
     QCOMPARE(pointer.Get(), State::kHand);
   }
 
+  // Through the window system, as a real pointer moves: a surface hears a
+  // move without a pressed button only when it tracks the mouse.
+  void HoverOverTheListWithoutAButton() {
+    FormHarness harness;
+    Form1& form = harness.Load();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.Pointer().Hover(WindowPointer::State::kHand);
+    QTest::mouseMove(form.ListView1->viewport(), QPoint(20, 20));
+    QTest::mouseMove(form.ListView1->viewport(), QPoint(30, 25));
+    QCOMPARE(form.Pointer().Get(), WindowPointer::State::kDefault);
+  }
+
   void HandWithoutCursorFileShowsArrow() {
     FormHarness harness;
     Form1& form = harness.Load();
