@@ -1,10 +1,46 @@
+#include "convert/working_folder.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "convert/working_folder.h"
 #include "support/test_main.h"
+
+namespace {
+
+// TEMP and the user's cache folder pointed at test folders for a while.
+struct Environment {
+  explicit Environment(const QByteArray& temp, const QByteArray& cache)
+      : saved_temp(qgetenv("TEMP")), saved_cache(qgetenv("XDG_CACHE_HOME")) {
+    qputenv("TEMP", temp);
+    qputenv("XDG_CACHE_HOME", cache);
+  }
+  ~Environment() {
+    qputenv("TEMP", saved_temp);
+    qputenv("XDG_CACHE_HOME", saved_cache);
+  }
+  QByteArray saved_temp;
+  QByteArray saved_cache;
+};
+
+QStringList Entries(const QString& folder) {
+  return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden |
+                                QDir::NoDotAndDotDot);
+}
+
+bool Chmod(const QString& path, mode_t mode) {
+  return ::chmod(QFile::encodeName(path).constData(), mode) == 0;
+}
+
+bool GiveToNobody(const QString& path) {
+  return ::lchown(QFile::encodeName(path).constData(), 65534, 65534) == 0;
+}
+
+}  // namespace
 
 class WorkingFolderTest : public QObject {
   Q_OBJECT
@@ -39,6 +75,93 @@ class WorkingFolderTest : public QObject {
     }
     qputenv("TEMP", saved);
     QVERIFY(!QFileInfo::exists(path));
+  }
+
+  // Only a folder where no other user can rename or replace entries holds
+  // the converter; anything else gives way to the user's own folder.
+  void UnsafeTempGivesWayToThePrivateFolder_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("nobody_owns");
+    QTest::addColumn<bool>("through_link");
+    QTest::addColumn<bool>("used");
+    QTest::newRow("private") << 0700 << false << false << true;
+    QTest::newRow("shared with the sticky bit")
+        << 01777 << false << false << true;
+    QTest::newRow("writable by all") << 0777 << false << false << false;
+    QTest::newRow("writable by the group") << 0770 << false << false << false;
+    QTest::newRow("another user's") << 0755 << true << false << false;
+    QTest::newRow("link to another user's open folder")
+        << 0777 << true << true << false;
+    QTest::newRow("link to a private folder") << 0700 << false << true << true;
+  }
+  void UnsafeTempGivesWayToThePrivateFolder() {
+    QFETCH(int, mode);
+    QFETCH(bool, nobody_owns);
+    QFETCH(bool, through_link);
+    QFETCH(bool, used);
+    if (nobody_owns && ::geteuid() != 0) {
+      QSKIP("giving a folder to another user needs root");
+    }
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("temp"));
+    const QString temp = dir.filePath("temp");
+    QVERIFY(Chmod(temp, mode_t(mode)));
+    if (nobody_owns) QVERIFY(GiveToNobody(temp));
+    QString named = temp;
+    if (through_link) {
+      QVERIFY(QDir(dir.path()).mkdir("shared"));
+      QVERIFY(Chmod(dir.filePath("shared"), 01777));
+      named = dir.filePath("shared/link");
+      QVERIFY(QFile::link(temp, named));
+      if (nobody_owns) QVERIFY(GiveToNobody(named));
+    }
+    const Environment env(named.toUtf8(), dir.filePath("cache").toUtf8());
+    WorkingFolder folder;
+    const QString parent = QFileInfo(folder.Location()).path();
+    QCOMPARE(parent, used ? named : dir.filePath("cache/brisklume"));
+    QCOMPARE(Entries(temp).size(), used ? 1 : 0);
+    if (!used) {
+      QCOMPARE(QFileInfo(parent).permissions() & 0x0777,
+               QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
+    }
+  }
+
+  // Renaming the folder away and putting another in its place changes
+  // nothing for the run: it reaches its own folder through a descriptor.
+  void ReplacedFolderIsNeverUsed() {
+    QTemporaryDir dir;
+    const Environment env(dir.path().toUtf8(), dir.filePath("cache").toUtf8());
+    WorkingFolder folder;
+    QFile ours(folder.Path() + "/lumeconv");
+    QVERIFY(ours.open(QIODevice::WriteOnly));
+    ours.write("ours");
+    ours.close();
+    QVERIFY(QDir().rename(folder.Location(), dir.filePath("moved")));
+    QVERIFY(QDir().mkdir(folder.Location()));
+    QFile impostor(folder.Location() + "/lumeconv");
+    QVERIFY(impostor.open(QIODevice::WriteOnly));
+    impostor.write("theirs");
+    impostor.close();
+    QFile read(folder.Path() + "/lumeconv");
+    QVERIFY(read.open(QIODevice::ReadOnly));
+    QCOMPARE(read.readAll(), QByteArray("ours"));
+  }
+
+  void FoldersOfEndedRunsAreRemoved() {
+    QTemporaryDir dir;
+    const Environment env(dir.path().toUtf8(), dir.filePath("cache").toUtf8());
+    QVERIFY(QDir(dir.path()).mkdir("brisklume-ended"));
+    QFile left(dir.filePath("brisklume-ended/temp.png"));
+    QVERIFY(left.open(QIODevice::WriteOnly));
+    left.close();
+    QVERIFY(QDir(dir.path()).mkdir("other"));
+    WorkingFolder running;
+    const QString running_name = QFileInfo(running.Location()).fileName();
+    WorkingFolder next;
+    QStringList expected = {"other", running_name,
+                            QFileInfo(next.Location()).fileName()};
+    expected.sort();
+    QCOMPARE(Entries(dir.path()), expected);
   }
 };
 
