@@ -1,9 +1,10 @@
+#include "convert/converter_runner.h"
+
 #include <QElapsedTimer>
 #include <QProgressBar>
 #include <QTest>
 #include <QTimer>
 
-#include "convert/converter_runner.h"
 #include "support/test_main.h"
 
 class ConverterRunnerTest : public QObject {
@@ -26,7 +27,8 @@ class ConverterRunnerTest : public QObject {
     QProgressBar bar;
     bar.setValue(40);
     bar.setFormat("untouched");
-    const int code = ConverterRunner("/no/such/program -q 85", 0, &bar, "", 40, 1);
+    const int code =
+        ConverterRunner("/no/such/program -q 85", 0, &bar, "", 40, 1);
     QVERIFY(code < 0);
     QCOMPARE(code, kStartFailureBase + 53);
     QCOMPARE(bar.format(), QString("untouched"));
@@ -40,24 +42,68 @@ class ConverterRunnerTest : public QObject {
     QCOMPARE(outcome.first_error_line, QString("first"));
   }
 
+  void SignalIsToldApart() {
+    RunnerOutcome outcome;
+    const int code =
+        ConverterRunner("sh -c \"kill -9 $$\"", 0, nullptr, "", 0, 1, &outcome);
+    QCOMPARE(code, -1);
+    QCOMPARE(outcome.signal, 9);
+    ConverterRunner("sh -c \"exit 9\"", 0, nullptr, "", 0, 1, &outcome);
+    QCOMPARE(outcome.signal, 0);
+  }
+
+  // The wait's pace shortened: "Please wait.. " after 5 passes and a step
+  // every 3, with the arithmetic of the real pace.
+  void LongWaitShowsPleaseWaitAndCreeps_data() {
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("files");
+    QTest::addColumn<QList<int>>("values");
+    QTest::addColumn<QString>("first_caption");
+    QTest::addColumn<QString>("last_caption");
+    // The first of four files: step 2.5 rounds to 2, ceiling 25 + 25 - 2.
+    QTest::newRow("first of four")
+        << "Processing: a.png" << 25 << 4
+        << QList<int>{25, 27, 29, 31, 33, 35, 37, 39, 41, 43, 45, 47, 48}
+        << "Processing: a.png, Please wait.. 0"
+        << "Processing: a.png";
+    // One file of one: start 100, step 10, ceiling 190, clamped to 100.
+    QTest::newRow("one of one, no caption")
+        << "" << 100 << 1 << QList<int>{100} << "Please wait.. 0"
+        << "Progress Bar";
+  }
   void LongWaitShowsPleaseWaitAndCreeps() {
+    QFETCH(QString, base);
+    QFETCH(int, start);
+    QFETCH(int, files);
+    QFETCH(QList<int>, values);
+    QFETCH(QString, first_caption);
+    QFETCH(QString, last_caption);
     QProgressBar bar;
+    bar.setValue(start);
+    bar.setFormat(base);
+    QList<int> seen;
     QStringList captions;
-    QList<int> values;
+    connect(&bar, &QProgressBar::valueChanged, [&](int v) { seen << v; });
     QTimer watch;
     connect(&watch, &QTimer::timeout, [&] {
-      captions << bar.format();
-      values << bar.value();
+      if (captions.value(captions.size() - 1) != bar.format()) {
+        captions << bar.format();
+      }
     });
-    watch.start(20);
-    // One file of one: start value 100 and a ceiling past 100, clamped.
-    ConverterRunner("sleep 5.4", std::nullopt, &bar, "", 100, 1);
+    watch.start(0);
+    RunnerSetup fast;
+    fast.poll_milliseconds = 2;
+    fast.caption_after = 5;
+    fast.creep_every = 3;
+    ConverterRunner("sleep 0.6", std::nullopt, &bar, base, start, files,
+                    nullptr, fast);
     watch.stop();
-    QVERIFY(captions.contains("Please wait.. 0"));
-    QVERIFY(!captions.contains("Please wait.. 50"));
-    QCOMPARE(bar.format(), QString("Progress Bar"));
-    QVERIFY(values.contains(100));
-    QVERIFY(*std::max_element(values.begin(), values.end()) <= 100);
+    seen.prepend(start);
+    seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
+    QCOMPARE(seen, values);
+    QVERIFY2(captions.contains(first_caption), qPrintable(captions.join('|')));
+    QCOMPARE(bar.format(), last_caption);
   }
 
   void BarValueIsClamped() {
