@@ -1,9 +1,16 @@
+#include "convert/batch_run.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QKeyEvent>
-#include <QProcess>
 #include <QLineEdit>
+#include <QPaintEvent>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -12,10 +19,11 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include "convert/batch_run.h"
 #include "filelist/file_list.h"
+#include "support/as_ordinary_user.h"
 #include "support/form_harness.h"
 #include "support/test_main.h"
+#include "util/file_identity.h"
 
 namespace {
 
@@ -24,8 +32,9 @@ void WritePng(const QString& path, int seed, int width = 40, int height = 30) {
   QImage image(width, height, QImage::Format_RGB888);
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
-      image.setPixelColor(x, y, QColor((x * 6 + seed * 40) % 256,
-                                       (y * 8 + seed * 90) % 256, 128));
+      image.setPixelColor(
+          x, y,
+          QColor((x * 6 + seed * 40) % 256, (y * 8 + seed * 90) % 256, 128));
     }
   }
   QVERIFY(image.save(path, "PNG"));
@@ -45,6 +54,54 @@ QByteArray DirectJpeg(const QString& png, int quality) {
   return Load(dir.filePath("x.jpg"));
 }
 
+void SavePlain(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  file.write(bytes);
+}
+
+// A second file system for the working folder or the results; none where
+// /dev/shm is missing or lies on the same one.
+std::unique_ptr<QTemporaryDir> OtherFileSystem(const QString& than) {
+  auto dir = std::make_unique<QTemporaryDir>("/dev/shm/batch-run-test-XXXXXX");
+  if (!dir->isValid() ||
+      IdentityOf(dir->path())->device == IdentityOf(than)->device) {
+    return nullptr;
+  }
+  return dir;
+}
+
+QString StripJpg(const QString& png) { return png.chopped(4) + ".jpg"; }
+
+// When a caption was first set on the bar, and when it was first painted.
+class PaintClock : public QObject {
+ public:
+  PaintClock(QProgressBar* bar, const QString& caption)
+      : bar_(bar), caption_(caption) {
+    clock_.start();
+    bar->installEventFilter(this);
+    connect(&watch_, &QTimer::timeout, [this] {
+      if (set_at < 0 && bar_->format() == caption_) set_at = clock_.elapsed();
+    });
+    watch_.start(0);
+  }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint && painted_at < 0 &&
+        bar_->format() == caption_) {
+      painted_at = clock_.elapsed();
+    }
+    return false;
+  }
+  qint64 set_at = -1;
+  qint64 painted_at = -1;
+
+ private:
+  QProgressBar* bar_;
+  QString caption_;
+  QElapsedTimer clock_;
+  QTimer watch_;
+};
+
 struct Batch {
   Batch() : form(harness.Load()) {
     QDir(harness.dir.path()).mkpath("src");
@@ -62,9 +119,15 @@ struct Batch {
     for (const auto& m : harness.dialogs.messages) texts << m.text;
     return texts;
   }
+  // The lines of the one "Done." box, after "Done." and its blank line.
+  QStringList DoneLines() const {
+    const QStringList all = Messages();
+    if (all.size() != 1 || !all[0].startsWith("Done.")) return {"<no Done>"};
+    return all[0].split('\n').mid(2);
+  }
   QStringList TempEntries() const {
-    return QDir(Path("temp")).entryList(QDir::AllEntries | QDir::Hidden |
-                                        QDir::NoDotAndDotDot);
+    return QDir(Path("temp"))
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
   }
 
   FormHarness harness;
@@ -115,9 +178,11 @@ class BatchRunTest : public QObject {
     QTest::addColumn<bool>("queue");
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("message");
-    QTest::newRow("empty list") << false << "out" << "No files added.";
+    QTest::newRow("empty list") << false << "out"
+                                << "No files added.";
     QTest::newRow("missing folder")
-        << true << "gone" << "Folder does not exist. Please select another folder.";
+        << true << "gone"
+        << "Folder does not exist. Please select another folder.";
   }
   void RefusesBeforeStarting() {
     QFETCH(bool, queue);
@@ -154,8 +219,9 @@ class BatchRunTest : public QObject {
     b.form.PushButton2->click();
     QCOMPARE(b.Messages().size(), 1);
     const QStringList lines = b.Messages()[0].split('\n');
-    QCOMPARE(lines.mid(0, 3),
-             QStringList({"Done.", "", "2 of 3 files could not be converted:"}));
+    QCOMPARE(
+        lines.mid(0, 3),
+        QStringList({"Done.", "", "2 of 3 files could not be converted:"}));
     QVERIFY2(lines.value(3).startsWith(b.Path("src/bad.png") +
                                        ": the converter failed (exit code 4)"),
              qPrintable(lines.value(3)));
@@ -163,16 +229,232 @@ class BatchRunTest : public QObject {
     QCOMPARE(lines.value(4), b.Path("src/gone.png") + ": the file is missing");
     // The good file replaced the older result; the bad one got no JPEG,
     // not even the good one's image.
-    QCOMPARE(Load(b.Path("out/good.jpg")), DirectJpeg(b.Path("src/good.png"), 85));
+    QCOMPARE(Load(b.Path("out/good.jpg")),
+             DirectJpeg(b.Path("src/good.png"), 85));
     QVERIFY(!QFile::exists(b.Path("out/bad.jpg")));
+  }
+
+  void WorksAcrossFileSystems_data() {
+    QTest::addColumn<bool>("temp_elsewhere");
+    QTest::newRow("working folder on another file system") << true;
+    QTest::newRow("results on another file system") << false;
+  }
+  void WorksAcrossFileSystems() {
+    QFETCH(bool, temp_elsewhere);
+    Batch b;
+    const auto other = OtherFileSystem(b.Path("src"));
+    if (!other) QSKIP("no second file system: /dev/shm is missing or on /");
+    if (temp_elsewhere) {
+      qputenv("TEMP", other->path().toUtf8());
+    } else {
+      b.form.Text2->setText(other->path());
+    }
+    WritePng(b.Path("src/one.png"), 1);
+    b.Queue("src/one.png");
+    b.form.PushButton2->click();
+    QCOMPARE(b.Messages(), QStringList{"Done."});
+    const QString out = temp_elsewhere ? b.Path("out") : other->path();
+    QCOMPARE(Load(out + "/one.jpg"), DirectJpeg(b.Path("src/one.png"), 85));
+    QCOMPARE(
+        QDir(other->path())
+            .entryList(QDir::Hidden | QDir::AllEntries | QDir::NoDotAndDotDot)
+            .size(),
+        temp_elsewhere ? 0 : 1);
+  }
+
+  // No result is ever written over a queued file, whatever names lead there.
+  void QueuedFilesAreNeverOverwritten_data() {
+    QTest::addColumn<QStringList>("queue");
+    QTest::addColumn<bool>("beside");
+    QTest::addColumn<QStringList>("kept");
+    QTest::newRow("a PNG named like its own JPEG")
+        << QStringList{"src/photo.jpg"} << true << QStringList{"src/photo.jpg"};
+    QTest::newRow("the JPEG name of another queued file")
+        << QStringList{"src/b.png", "out/b.jpg"} << false
+        << QStringList{"out/b.jpg"};
+    QTest::newRow("a link to a queued file")
+        << QStringList{"src/keep.png", "src/c.png"} << false
+        << QStringList{"src/keep.png"};
+  }
+  void QueuedFilesAreNeverOverwritten() {
+    QFETCH(QStringList, queue);
+    QFETCH(bool, beside);
+    QFETCH(QStringList, kept);
+    Batch b;
+    for (int i = 0; i < queue.size(); ++i) {
+      WritePng(b.Path(queue[i]), i);
+      b.Queue(queue[i]);
+    }
+    if (QFile::exists(b.Path("src/keep.png"))) {
+      QCOMPARE(::link(qPrintable(b.Path("src/keep.png")),
+                      qPrintable(b.Path("out/c.jpg"))),
+               0);
+    }
+    QByteArray before = Load(b.Path(kept[0]));
+    if (beside) b.form.Option2->click();
+    b.form.PushButton2->click();
+    QCOMPARE(Load(b.Path(kept[0])), before);
+    const QStringList lines = b.DoneLines();
+    QVERIFY2(lines.join('\n').contains(": its JPEG would overwrite the queued "
+                                       "file "),
+             qPrintable(lines.join('\n')));
+  }
+
+  void ReplacedResultsAreTold() {
+    Batch b;
+    const QStringList queue = {"src/a/photo.png", "src/b/photo.png",
+                               "src/a/photo.PNG"};
+    QDir(b.Path("src")).mkpath("a");
+    QDir(b.Path("src")).mkpath("b");
+    for (int i = 0; i < queue.size(); ++i) {
+      WritePng(b.Path(queue[i]), i);
+      b.Queue(queue[i]);
+    }
+    b.form.PushButton2->click();
+    QCOMPARE(Load(b.Path("out/photo.jpg")),
+             DirectJpeg(b.Path("src/a/photo.PNG"), 85));
+    const QString out = b.Path("out/photo.jpg");
+    QCOMPARE(b.DoneLines(),
+             QStringList({"2 of 3 results were replaced by a later file with "
+                          "the same name:",
+                          b.Path(queue[0]) + ": its JPEG " + out +
+                              " was replaced by that of " + b.Path(queue[1]),
+                          b.Path(queue[1]) + ": its JPEG " + out +
+                              " was replaced by that of " + b.Path(queue[2])}));
+  }
+
+  void FailuresComeFirstAndListsAreCut() {
+    QStringList failures;
+    QStringList replaced;
+    for (int i = 0; i < 12; ++i) failures << QString("/f%1.png: gone").arg(i);
+    for (int i = 0; i < 2; ++i) replaced << QString("/r%1.png: over").arg(i);
+    QCOMPARE(BatchRun::DoneMessage(30, failures, replaced).split('\n').mid(12),
+             QStringList({"/f9.png: gone", "and 2 more.", "",
+                          "2 of 30 results were replaced by a later file with "
+                          "the same name:",
+                          "/r0.png: over", "/r1.png: over"}));
+  }
+
+  void SpecialFilesAreRefusedWithoutWaiting() {
+    Batch b;
+    QCOMPARE(::mkfifo(qPrintable(b.Path("src/x.png")), 0600), 0);
+    WritePng(b.Path("src/good.png"), 1);
+    b.Queue("src/x.png");
+    b.Queue("src/good.png");
+    b.form.PushButton2->click();
+    QCOMPARE(b.DoneLines(),
+             QStringList({"1 of 2 files could not be converted:",
+                          b.Path("src/x.png") + ": it is not a regular file"}));
+    QVERIFY(QFile::exists(b.Path("out/good.jpg")));
+  }
+
+  // TEMP names a file: the failure is reported once and nothing is touched
+  // anywhere else, least of all at the root of the file system.
+  void NoWorkingFolderTouchesNothing() {
+    Batch b;
+    SavePlain(b.Path("not-a-folder"), "x");
+    qputenv("TEMP", b.Path("not-a-folder").toUtf8());
+    WritePng(b.Path("src/one.png"), 1);
+    b.Queue("src/one.png");
+    const bool root_had_temp = QFile::exists("/temp.png");
+    b.form.PushButton2->click();
+    const auto reports = b.harness.dialogs.ErrorReports();
+    QCOMPARE(reports.size(), 1);
+    QVERIFY(reports[0].text.contains("at line 114"));
+    QCOMPARE(b.harness.dialogs.messages.last().text,
+             "Done.\n\n1 of 1 files could not be converted:\n" +
+                 b.Path("src/one.png") + ": no working folder could be made");
+    QCOMPARE(QFile::exists("/temp.png"), root_had_temp);
+    QVERIFY(!QFile::exists(b.Path("out/one.jpg")));
+  }
+
+  void ReplacedResultKeepsItsMode() {
+    Batch b;
+    WritePng(b.Path("src/photo.png"), 1);
+    SavePlain(b.Path("out/photo.jpg"), "private");
+    QFile::setPermissions(b.Path("out/photo.jpg"),
+                          QFile::ReadOwner | QFile::WriteOwner);
+    b.Queue("src/photo.png");
+    b.form.PushButton2->click();
+    QCOMPARE(b.Messages(), QStringList{"Done."});
+    QCOMPARE(QFile::permissions(b.Path("out/photo.jpg")) & 0x0777,
+             QFile::ReadUser | QFile::WriteUser);
+  }
+
+  // Names with characters that mean something elsewhere convert like any
+  // other, and the bar shows them as they are, with the file's share.
+  void OddNamesConvertAndShowAsTheyAre() {
+    Batch b;
+    const QStringList names = {"100%more.png", "what?.png", "star*.png",
+                               "a %p %v %m ü 日本.png"};
+    for (int i = 0; i < names.size(); ++i) {
+      WritePng(b.Path("src/" + names[i]), i);
+      b.Queue("src/" + names[i]);
+    }
+    QStringList shown;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, [&] {
+      const QString now = b.form.ProgressBar1->text() + " " +
+                          QString::number(b.form.ProgressBar1->value());
+      if (shown.value(shown.size() - 1) != now) shown << now;
+    });
+    watch.start(0);
+    b.form.PushButton2->click();
+    watch.stop();
+    QCOMPARE(b.Messages(), QStringList{"Done."});
+    for (int i = 0; i < names.size(); ++i) {
+      QVERIFY(shown.contains("Processing: " + names[i] + " " +
+                             QString::number(25 * (i + 1))));
+      QVERIFY(QFile::exists(b.Path("out/" + StripJpg(names[i]))));
+    }
+  }
+
+  // After a quick file the bar shows the next one at once, not only when
+  // that one is done.
+  void BarShowsEachFileWithinAFrame() {
+    Batch b;
+    WritePng(b.Path("src/small.png"), 1);
+    WritePng(b.Path("src/large.png"), 2, 3000, 3000);
+    b.Queue("src/small.png");
+    b.Queue("src/large.png");
+    b.form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&b.form));
+    PaintClock clock(b.form.ProgressBar1, "Processing: large.png");
+    b.form.PushButton2->click();
+    QVERIFY(clock.set_at >= 0);
+    QVERIFY2(clock.painted_at >= 0 && clock.painted_at - clock.set_at < 150,
+             qPrintable(QString("shown %1 ms after it was set")
+                            .arg(clock.painted_at - clock.set_at)));
+  }
+
+  // As an ordinary user: root may replace a read-only file.
+  void ReadOnlyResultIsRefused() {
+    QCOMPARE(AsOrdinaryUser([]() -> QString {
+               QTemporaryDir cache;
+               qputenv("XDG_CACHE_HOME", cache.path().toUtf8());
+               Batch b;
+               WritePng(b.Path("src/photo.png"), 1);
+               SavePlain(b.Path("out/photo.jpg"), "kept");
+               QFile::setPermissions(b.Path("out/photo.jpg"), QFile::ReadOwner);
+               b.Queue("src/photo.png");
+               b.form.PushButton2->click();
+               CHILD_CHECK(Load(b.Path("out/photo.jpg")) == "kept");
+               CHILD_CHECK(b.DoneLines().value(1) ==
+                           b.Path("src/photo.png") +
+                               ": the JPEG could not be written as " +
+                               b.Path("out/photo.jpg"));
+               return {};
+             }),
+             QString());
   }
 
   void DoneListsTenAndCountsTheRest() {
     QStringList failures;
     for (int i = 0; i < 13; ++i) failures << QString("/f%1.png: gone").arg(i);
     const QString text = BatchRun::DoneMessage(20, failures);
-    QVERIFY(text.startsWith("Done.\n\n13 of 20 files could not be converted:\n"
-                            "/f0.png: gone\n"));
+    QVERIFY(
+        text.startsWith("Done.\n\n13 of 20 files could not be converted:\n"
+                        "/f0.png: gone\n"));
     QVERIFY(text.endsWith("/f9.png: gone\nand 3 more."));
     QCOMPARE(BatchRun::DoneMessage(20, {}), QString("Done."));
   }
