@@ -1,4 +1,6 @@
 #include <png.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -9,6 +11,7 @@
 #include <functional>
 
 #include "png_fixture.h"
+#include "support/as_ordinary_user.h"
 #include "support/test_main.h"
 
 namespace {
@@ -18,13 +21,16 @@ struct Run {
   QString error;
 };
 
-Run Lumeconv(const QStringList& arguments) {
+// Runs the converter; `limit` runs in the child before it starts.
+Run Lumeconv(const QStringList& arguments,
+             const std::function<void()>& limit = {}) {
   QProcess process;
+  if (limit) process.setChildProcessModifier(limit);
   process.start(LUMECONV_BINARY, arguments);
   process.waitForFinished(30000);
-  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode()
-                                                       : -1,
-          QString::fromLocal8Bit(process.readAllStandardError())};
+  return {
+      process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+      QString::fromLocal8Bit(process.readAllStandardError())};
 }
 
 void Save(const QString& path, const QByteArray& bytes) {
@@ -77,24 +83,28 @@ class BadInputTest : public QObject {
     const auto bytes = [](QByteArray b) {
       return Maker([b](const QString& p) { Save(p, b); });
     };
-    QTest::newRow("missing") << Maker([](const QString&) {}) << 3
-                             << "no such file";
+    QTest::newRow("missing")
+        << Maker([](const QString&) {}) << 3 << "no such file";
     QTest::newRow("a folder")
         << Maker([](const QString& p) { QDir().mkdir(p); }) << 3 << "folder";
+    // Opened the ordinary way, a FIFO would wait for a writer forever.
+    QTest::newRow("a FIFO") << Maker([](const QString& p) {
+      ::mkfifo(QFile::encodeName(p).constData(), 0600);
+    }) << 3 << "not a regular file";
     QTest::newRow("empty") << bytes({}) << 4 << "empty";
     QTest::newRow("text") << bytes("hello, this is not an image\n") << 4
                           << "not a PNG";
     QTest::newRow("a JPEG named .png")
         << bytes(QByteArray("\xff\xd8\xff\xe0", 4) + QByteArray(100, 'j')) << 4
         << "not a PNG";
-    QTest::newRow("signature only") << bytes(PngSignature()) << 5
-                                    << "truncated";
-    QTest::newRow("cut inside IDAT") << bytes(SmallPng().left(60)) << 5
-                                     << "truncated";
-    QTest::newRow("no IEND") << bytes(SmallPng().chopped(12)) << 5
-                             << "truncated";
-    QTest::newRow("IHDR checksum") << bytes(FlipByte(SmallPng(), 29)) << 5
-                                   << "damaged";
+    QTest::newRow("signature only")
+        << bytes(PngSignature()) << 5 << "truncated";
+    QTest::newRow("cut inside IDAT")
+        << bytes(SmallPng().left(60)) << 5 << "truncated";
+    QTest::newRow("no IEND")
+        << bytes(SmallPng().chopped(12)) << 5 << "truncated";
+    QTest::newRow("IHDR checksum")
+        << bytes(FlipByte(SmallPng(), 29)) << 5 << "damaged";
     QTest::newRow("IDAT checksum")
         << bytes(FlipByte(SmallPng(), SmallPng().size() - 14)) << 5
         << "damaged";
@@ -146,9 +156,9 @@ class BadInputTest : public QObject {
              qPrintable(run.error));
     QCOMPARE(run.error.count('\n'), 1);
     QCOMPARE(Load(dir.filePath("input.jpg")), earlier);
-    QStringList left = QDir(dir.path()).entryList(QDir::AllEntries |
-                                                  QDir::Hidden |
-                                                  QDir::NoDotAndDotDot);
+    QStringList left =
+        QDir(dir.path())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     left.removeAll("input.png");
     QCOMPARE(left, QStringList{"input.jpg"});
   }
@@ -161,16 +171,90 @@ class BadInputTest : public QObject {
     QCOMPARE(Load(dir.filePath("odd.jpg")), SmallPng());
   }
 
+  // As an ordinary user: root may write in any folder.
   void UnwritableFolder() {
-    if (::geteuid() == 0) QSKIP("root may write in any folder");
+    QCOMPARE(AsOrdinaryUser([]() -> QString {
+               QTemporaryDir dir;
+               Save(dir.filePath("ok.png"), SmallPng());
+               QFile::setPermissions(dir.path(),
+                                     QFile::ReadOwner | QFile::ExeOwner);
+               const Run run = Lumeconv({dir.filePath("ok.png")});
+               QFile::setPermissions(dir.path(), QFile::ReadOwner |
+                                                     QFile::WriteOwner |
+                                                     QFile::ExeOwner);
+               CHILD_CHECK(run.code == 7);
+               CHILD_CHECK(!QFile::exists(dir.filePath("ok.jpg")));
+               return {};
+             }),
+             QString());
+  }
+
+  // A header that promises a 1 GB interlaced image, and no data: the rows
+  // get memory only as data arrives, so a small address space suffices.
+  void TruncatedInterlacedCostsLittle() {
     QTemporaryDir dir;
-    Save(dir.filePath("ok.png"), SmallPng());
-    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
-    const Run run = Lumeconv({dir.filePath("ok.png")});
-    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner |
-                                          QFile::ExeOwner);
+    const QByteArray png = PngSignature() + Ihdr(16000, 16000, 8, 6, 1) +
+                           Chunk("IDAT", {}) + Chunk("IEND", {});
+    QVERIFY(png.size() < 80);
+    Save(dir.filePath("short.png"), png);
+    const Run run = Lumeconv({dir.filePath("short.png")}, [] {
+      const rlimit limit{256 << 20, 256 << 20};
+      ::setrlimit(RLIMIT_AS, &limit);
+    });
+    QCOMPARE(run.code, 5);
+    QVERIFY2(run.error.contains("damaged"), qPrintable(run.error));
+  }
+
+  // Past a file-size limit the write fails with a message, not in silence.
+  void FileSizeLimitIsReported() {
+    QTemporaryDir dir;
+    PngRecipe recipe;
+    recipe.width = 300;
+    recipe.height = 300;
+    WritePng(dir.filePath("big.png"), recipe);
+    const Run run = Lumeconv({dir.filePath("big.png")}, [] {
+      const rlimit limit{2000, 2000};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
     QCOMPARE(run.code, 7);
-    QVERIFY(!QFile::exists(dir.filePath("ok.jpg")));
+    QVERIFY2(run.error.contains("cannot be written"), qPrintable(run.error));
+    QVERIFY(!QFile::exists(dir.filePath("big.jpg")));
+  }
+
+  // A large image's scratch file lies beside its output, where the result
+  // has room, not in the system's temporary folder.
+  void ScratchFileLiesBesideTheOutput() {
+    QTemporaryDir dir;
+    PngRecipe recipe;
+    recipe.width = 4500;
+    recipe.height = 4500;
+    recipe.colour_type = 0;
+    WritePng(dir.filePath("large.png"), recipe);
+    QProcess process;
+    process.start(LUMECONV_BINARY, {dir.filePath("large.png")});
+    QVERIFY(process.waitForStarted());
+    const QString fds = "/proc/" + QString::number(process.processId()) + "/fd";
+    QStringList scratch;
+    while (scratch.isEmpty() && !process.waitForFinished(1)) {
+      for (const QFileInfo& fd :
+           QDir(fds).entryInfoList(QDir::AllEntries | QDir::System)) {
+        const QString target = fd.symLinkTarget();
+        if (target.endsWith("(deleted)")) scratch << target;
+      }
+    }
+    QVERIFY(process.state() == QProcess::NotRunning ||
+            process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(scratch.size(), 1);
+    QVERIFY2(scratch[0].startsWith(dir.path() + "/"), qPrintable(scratch[0]));
+  }
+
+  void LongestNamesConvert() {
+    QTemporaryDir dir;
+    const QString name = QString(251, 'n');  // 255 bytes with ".png"
+    Save(dir.filePath(name + ".png"), SmallPng());
+    QCOMPARE(Lumeconv({dir.filePath(name + ".png")}).code, 0);
+    QVERIFY(QFile::exists(dir.filePath(name + ".jpg")));
   }
 
   void FuzzFindingsStayRefused() {

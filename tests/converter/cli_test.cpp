@@ -20,7 +20,8 @@ Result Run(const QStringList& arguments) {
   QProcess process;
   process.start(LUMECONV_BINARY, arguments);
   process.waitForFinished(30000);
-  return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
+  return {process.exitCode(),
+          QString::fromLocal8Bit(process.readAllStandardOutput()),
           QString::fromLocal8Bit(process.readAllStandardError())};
 }
 
@@ -36,20 +37,36 @@ class CliTest : public QObject {
     QTest::addColumn<int>("quality");  // of the JPEG written, 0 for none
     QTest::newRow("as the program calls it")
         << QStringList{"-q", "85", "-out", "jpeg", "@"} << 0 << 85;
-    QTest::newRow("input first") << QStringList{"@", "-out", "jpg", "-q", "30"}
-                                 << 0 << 30;
+    QTest::newRow("input first")
+        << QStringList{"@", "-out", "jpg", "-q", "30"} << 0 << 30;
     QTest::newRow("default quality") << QStringList{"@"} << 0 << 85;
     QTest::newRow("quality 1") << QStringList{"-q", "1", "@"} << 0 << 1;
     QTest::newRow("quality 0") << QStringList{"-q", "0", "@"} << 2 << 0;
     QTest::newRow("quality 101") << QStringList{"-q", "101", "@"} << 2 << 0;
-    QTest::newRow("quality fraction") << QStringList{"-q", "8.5", "@"} << 2 << 0;
+    QTest::newRow("quality fraction")
+        << QStringList{"-q", "8.5", "@"} << 2 << 0;
     QTest::newRow("quality signed") << QStringList{"-q", "+5", "@"} << 2 << 0;
     QTest::newRow("quality missing") << QStringList{"@", "-q"} << 2 << 0;
     QTest::newRow("other format") << QStringList{"-out", "png", "@"} << 2 << 0;
     QTest::newRow("unknown option") << QStringList{"-x", "@"} << 2 << 0;
     QTest::newRow("two inputs") << QStringList{"@", "@"} << 2 << 0;
     QTest::newRow("no input") << QStringList{"-q", "50"} << 2 << 0;
+    QTest::newRow("end of options")
+        << QStringList{"-q", "40", "--", "@"} << 0 << 40;
+    QTest::newRow("two inputs after the end of options")
+        << QStringList{"--", "@", "@"} << 2 << 0;
   }
+  void NameBeginningWithADash() {
+    QTemporaryDir dir;
+    WritePng(dir.filePath("-in.png"), PngRecipe{});
+    QProcess process;
+    process.setWorkingDirectory(dir.path());
+    process.start(LUMECONV_BINARY, {"-q", "70", "--", "-in.png"});
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(QFile::exists(dir.filePath("-in.jpg")));
+  }
+
   void Arguments() {
     QFETCH(QStringList, arguments);
     QFETCH(int, code);
