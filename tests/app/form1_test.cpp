@@ -3,9 +3,9 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QProgressBar>
-#include <QRegularExpression>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSlider>
 #include <QTest>
 #include <QTreeWidget>
@@ -57,11 +57,11 @@ class Form1Test : public QObject {
         << "PushButton4" << QRect(8, 217, 256, 27) << "Clear List";
     QTest::newRow("PushButton5") << "PushButton5" << QRect(272, 217, 256, 27)
                                  << "Load Sample/Example Files";
-    QTest::newRow("Frame1") << "Frame1" << QRect(8, 248, 520, 59)
-                            << "JPG Image Quality";
+    QTest::newRow("Frame1")
+        << "Frame1" << QRect(8, 248, 520, 59) << "JPG Image Quality";
     QTest::newRow("Slider1") << "Slider1" << QRect(8, 16, 504, 36) << "";
-    QTest::newRow("Frame5") << "Frame5" << QRect(8, 311, 520, 121)
-                            << "Save Option";
+    QTest::newRow("Frame5")
+        << "Frame5" << QRect(8, 311, 520, 121) << "Save Option";
     QTest::newRow("Option1") << "Option1" << QRect(16, 20, 241, 17)
                              << "Save results to this folder:";
     QTest::newRow("Option2") << "Option2" << QRect(16, 94, 241, 17)
@@ -70,8 +70,8 @@ class Form1Test : public QObject {
     QTest::newRow("Text2") << "Text2" << QRect(16, 20, 378, 23) << "";
     QTest::newRow("PushButton6")
         << "PushButton6" << QRect(400, 20, 40, 23) << "...";
-    QTest::newRow("PushButton2") << "PushButton2" << QRect(8, 441, 520, 27)
-                                 << "Start Converting To JPG";
+    QTest::newRow("PushButton2")
+        << "PushButton2" << QRect(8, 441, 520, 27) << "Start Converting To JPG";
     QTest::newRow("ProgressBar1")
         << "ProgressBar1" << QRect(8, 476, 520, 27) << "Progress Bar";
   }
@@ -163,33 +163,26 @@ class Form1Test : public QObject {
     QTest::addColumn<bool>("frame2");
     QTest::addColumn<int>("quality");
     QTest::addColumn<QList<int>>("lines");
-    QTest::newRow("option1 as 1")
-        << Settings{{"Option1", "1"}} << true << false << true << 85
-        << QList<int>{};
-    QTest::newRow("option1 as -1")
-        << Settings{{"Option1", "-1"}} << true << false << true << 85
-        << QList<int>{};
+    QTest::newRow("option1 as 1") << Settings{{"Option1", "1"}} << true << false
+                                  << true << 85 << QList<int>{};
+    QTest::newRow("option1 as -1") << Settings{{"Option1", "-1"}} << true
+                                   << false << true << 85 << QList<int>{};
     QTest::newRow("both false")
         << Settings{{"Option1", "0"}, {"Option2", "False"}} << false << false
         << false << 85 << QList<int>{};
-    QTest::newRow("option1 as yes")
-        << Settings{{"Option1", "yes"}} << true << false << true << 85
-        << QList<int>{138};
+    QTest::newRow("option1 as yes") << Settings{{"Option1", "yes"}} << true
+                                    << false << true << 85 << QList<int>{138};
     QTest::newRow("beside the source")
         << Settings{{"Option1", "False"}, {"Option2", "True"}} << false << true
         << false << 85 << QList<int>{};
-    QTest::newRow("quality 40")
-        << Settings{{"Slider1", "40"}} << true << false << true << 40
-        << QList<int>{};
-    QTest::newRow("quality abc")
-        << Settings{{"Slider1", "abc"}} << true << false << true << 85
-        << QList<int>{134};
-    QTest::newRow("quality 150")
-        << Settings{{"Slider1", "150"}} << true << false << true << 85
-        << QList<int>{134};
-    QTest::newRow("quality 0")
-        << Settings{{"Slider1", "0"}} << true << false << true << 85
-        << QList<int>{134};
+    QTest::newRow("quality 40") << Settings{{"Slider1", "40"}} << true << false
+                                << true << 40 << QList<int>{};
+    QTest::newRow("quality abc") << Settings{{"Slider1", "abc"}} << true
+                                 << false << true << 85 << QList<int>{134};
+    QTest::newRow("quality 150") << Settings{{"Slider1", "150"}} << true
+                                 << false << true << 85 << QList<int>{134};
+    QTest::newRow("quality 0") << Settings{{"Slider1", "0"}} << true << false
+                               << true << 85 << QList<int>{134};
   }
   void StoredSettingsAreRestored() {
     QFETCH(Settings, stored);
@@ -222,11 +215,13 @@ class Form1Test : public QObject {
     QTest::addColumn<QString>("desktop");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QList<int>>("lines");
-    QTest::newRow("named") << "/home/u/Desktop" << "/home/u/Desktop/"
-                           << QList<int>{};
+    QTest::newRow("named") << "/home/u/Desktop"
+                           << "/home/u/Desktop/" << QList<int>{};
     QTest::newRow("already ends in a separator")
-        << "/home/u/Desktop/" << "/home/u/Desktop//" << QList<int>{};
-    QTest::newRow("shell cannot name it") << "" << "" << QList<int>{132};
+        << "/home/u/Desktop/"
+        << "/home/u/Desktop//" << QList<int>{};
+    QTest::newRow("shell cannot name it") << ""
+                                          << "" << QList<int>{132};
   }
   void DesktopFolder() {
     QFETCH(QString, desktop);
@@ -261,9 +256,9 @@ class Form1Test : public QObject {
     const QColor face = form.palette().color(QPalette::Button);
     const QColor expected = present ? face : QColor(Qt::white);
     QCOMPARE(form.palette().color(QPalette::Window), expected);
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             form.Frame1, form.Frame2, form.Frame5, form.Option1,
-             form.Option2}) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{form.Frame1, form.Frame2, form.Frame5,
+                                         form.Option1, form.Option2}) {
       QCOMPARE(w->autoFillBackground(), present);
     }
     QCOMPARE(form.styleSheet(), present ? sheet : QString());
@@ -348,9 +343,9 @@ class Form1Test : public QObject {
     QFETCH(bool, opened);
     FormHarness harness(chance);
     harness.Load();
-    QCOMPARE(harness.dialogs.opened,
-             opened ? QStringList{"https://brisklume.example/"}
-                    : QStringList{});
+    QCOMPARE(
+        harness.dialogs.opened,
+        opened ? QStringList{"https://brisklume.example/"} : QStringList{});
   }
 
   void LostSettingIsReportedByItsHandler() {
@@ -364,10 +359,11 @@ class Form1Test : public QObject {
     for (const auto& report : harness.dialogs.ErrorReports()) {
       handlers << report.text.section('\n', 1, 1);
     }
-    QCOMPARE(handlers,
-             QStringList({"in Quorlent2021/08/31.Form1.Text2_Change at line 100",
-                          "in Quorlent2021/08/31.Form1.Option1_Click at line 100",
-                          "in Quorlent2021/08/31.Form1.Option1_Click at line 100"}));
+    QCOMPARE(
+        handlers,
+        QStringList({"in Quorlent2021/08/31.Form1.Text2_Change at line 100",
+                     "in Quorlent2021/08/31.Form1.Option1_Click at line 100",
+                     "in Quorlent2021/08/31.Form1.Option1_Click at line 100"}));
     QVERIFY(form.Frame2->isEnabled());
     harness.dialogs.messages.clear();
     form.Slider1->setValue(30);
@@ -379,8 +375,10 @@ class Form1Test : public QObject {
   void ApplicationTitle_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("title");
-    QTest::newRow("one word") << "Brisklume" << "Brisklume";
-    QTest::newRow("several words") << "Brisklume PNG To JPG" << "Brisklume PNG To";
+    QTest::newRow("one word") << "Brisklume"
+                              << "Brisklume";
+    QTest::newRow("several words") << "Brisklume PNG To JPG"
+                                   << "Brisklume PNG To";
     QTest::newRow("long")
         << "Brisklume Batch Converter For Very Many Files At Once"
         << "Brisklume Batch Converter For Very Many";
