@@ -310,6 +310,40 @@ class Form1Test : public QObject {
     QCOMPARE(form.Pointer().Get(), WindowPointer::State::kDefault);
   }
 
+  // Each control stores its own key, and only that one.
+  void ControlsStoreTheirKeys_data() {
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QStringList>("stored");
+    QTest::addColumn<bool>("frame2");
+    QTest::newRow("quality") << "Slider1" << QStringList{"Slider1=40"} << true;
+    QTest::newRow("beside the source")
+        << "Option2" << QStringList{"Option1=False", "Option2=True"} << false;
+    QTest::newRow("chosen folder")
+        << "Option1" << QStringList{"Option1=True", "Option2=False"} << true;
+    QTest::newRow("folder text")
+        << "Text2" << QStringList{"Text2=/srv/out"} << true;
+  }
+  void ControlsStoreTheirKeys() {
+    QFETCH(QString, control);
+    QFETCH(QStringList, stored);
+    QFETCH(bool, frame2);
+    FormHarness harness;
+    Form1& form = harness.Load();
+    if (control == "Option1") form.Option2->click();
+    QFile::remove(harness.store.Path());
+    if (control == "Slider1") form.Slider1->setValue(40);
+    if (control == "Option1") form.Option1->click();
+    if (control == "Option2") form.Option2->click();
+    if (control == "Text2") form.Text2->setText("/srv/out");
+    QStringList found;
+    for (const QString& key : {"Slider1", "Option1", "Option2", "Text2"}) {
+      const QString value = harness.store.Read(key, "-");
+      if (value != "-") found << key + "=" + value;
+    }
+    QCOMPARE(found, stored);
+    QCOMPARE(form.Frame2->isEnabled(), frame2);
+  }
+
   void HandWithoutCursorFileShowsArrow() {
     FormHarness harness;
     Form1& form = harness.Load();
