@@ -1,6 +1,9 @@
 #include "convert/batch_run.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -18,6 +21,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <csignal>
 
 #include "filelist/file_list.h"
 #include "support/as_ordinary_user.h"
@@ -69,6 +73,35 @@ std::unique_ptr<QTemporaryDir> OtherFileSystem(const QString& than) {
     return nullptr;
   }
   return dir;
+}
+
+// The other user's side: moves each new folder away and puts a folder with
+// a program of their own in its place.
+[[noreturn]] void ReplaceNewFoldersForever(const QByteArray& folder,
+                                           const QByteArray& marker) {
+  const QByteArray script = "#!/bin/sh\ntouch '" + marker + "'\n";
+  for (int round = 0;; ++round) {
+    DIR* dir = ::opendir(folder.constData());
+    while (dir) {
+      const dirent* entry = ::readdir(dir);
+      if (!entry) break;
+      const QByteArray name(entry->d_name);
+      if (name.startsWith('.') || name.startsWith("moved-")) continue;
+      const QByteArray path = folder + "/" + name;
+      const QByteArray moved =
+          folder + "/moved-" + QByteArray::number(round) + "-" + name;
+      if (::rename(path.constData(), moved.constData()) != 0) continue;
+      ::mkdir(path.constData(), 0777);
+      const QByteArray program = path + "/lumeconv";
+      const int fd = ::open(program.constData(), O_WRONLY | O_CREAT, 0777);
+      if (fd >= 0) {
+        if (::write(fd, script.constData(), script.size()) < 0) ::_exit(2);
+        ::close(fd);
+      }
+    }
+    if (dir) ::closedir(dir);
+    ::usleep(200);
+  }
 }
 
 QString StripJpg(const QString& png) { return png.chopped(4) + ".jpg"; }
@@ -446,6 +479,38 @@ class BatchRunTest : public QObject {
                return {};
              }),
              QString());
+  }
+
+  // Another user owns the folder TEMP names and keeps replacing every new
+  // folder in it with one of their own that holds their own "lumeconv".
+  // Nothing of theirs may ever run.
+  void AnotherUsersTempFolderIsNotUsed() {
+    if (::geteuid() != 0) QSKIP("a second user needs root to set up");
+    Batch b;
+    QTemporaryDir attack("/tmp/batch-run-attack-XXXXXX");
+    QVERIFY(::chmod(qPrintable(attack.path()), 0777) == 0);
+    QVERIFY(::chown(qPrintable(attack.path()), 65534, 65534) == 0);
+    const QByteArray marker = (attack.path() + "/their-code-ran").toUtf8();
+    const pid_t attacker = ::fork();
+    if (attacker == 0) {
+      if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(1);
+      ReplaceNewFoldersForever(attack.path().toUtf8(), marker);
+    }
+    qputenv("TEMP", attack.path().toUtf8());
+    qputenv("XDG_CACHE_HOME", b.Path("cache").toUtf8());
+    for (int i = 0; i < 3; ++i) {
+      WritePng(b.Path(QString("src/%1.png").arg(i)), i);
+      b.Queue(QString("src/%1.png").arg(i));
+    }
+    b.form.PushButton2->click();
+    ::kill(attacker, SIGKILL);
+    ::waitpid(attacker, nullptr, 0);
+    QVERIFY(!QFile::exists(QString::fromUtf8(marker)));
+    QCOMPARE(b.Messages(), QStringList{"Done."});
+    for (int i = 0; i < 3; ++i) {
+      QCOMPARE(Load(b.Path(QString("out/%1.jpg").arg(i))),
+               DirectJpeg(b.Path(QString("src/%1.png").arg(i)), 85));
+    }
   }
 
   void DoneListsTenAndCountsTheRest() {
