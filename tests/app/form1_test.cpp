@@ -336,9 +336,9 @@ class Form1Test : public QObject {
     if (control == "Option2") form.Option2->click();
     if (control == "Text2") form.Text2->setText("/srv/out");
     QStringList found;
-    for (const QString& key : {"Slider1", "Option1", "Option2", "Text2"}) {
+    for (const char* key : {"Slider1", "Option1", "Option2", "Text2"}) {
       const QString value = harness.store.Read(key, "-");
-      if (value != "-") found << key + "=" + value;
+      if (value != "-") found << QString(key) + "=" + value;
     }
     QCOMPARE(found, stored);
     QCOMPARE(form.Frame2->isEnabled(), frame2);
