@@ -151,8 +151,14 @@ WorkingFolder::WorkingFolder() {
     fail(error);
   }
   ::flock(fd_, LOCK_EX | LOCK_NB);
-  path_ = "/proc/self/fd/" + QString::number(fd_);
   location_ = QDir(parent).filePath(QFile::decodeName(name_));
+  path_ = "/proc/self/fd/" + QString::number(fd_);
+  // Without /proc the folder can only be named; its parent is safe.
+  struct stat named {};
+  if (::stat(QFile::encodeName(path_).constData(), &named) != 0 ||
+      named.st_dev != info.st_dev || named.st_ino != info.st_ino) {
+    path_ = location_;
+  }
 }
 
 WorkingFolder::~WorkingFolder() { Remove(); }
