@@ -12,7 +12,7 @@
 #include <cstdio>
 
 #include "app/form1.h"
-#include "app/settings_store.h"
+#include "base/settings_store.h"
 #include "filelist/file_list.h"
 #include "silent_dialogs.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/dialogs.h"
+#include "base/dialogs.h"
 
 // Answers every dialog at once, for benchmarks that drive the window.
 class SilentDialogs : public Dialogs {

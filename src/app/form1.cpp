@@ -13,7 +13,7 @@
 #include <QTreeWidget>
 
 #include "app/caption_bar.h"
-#include "app/shutdown.h"
+#include "base/shutdown.h"
 #include "app/twips.h"
 #include "convert/batch_run.h"
 #include "filelist/add_image_files.h"

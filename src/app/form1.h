@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/window_pointer.h"
+#include "base/window_pointer.h"
 
 class BatchRun;
 class Dialogs;

@@ -5,11 +5,11 @@
 #include <QSlider>
 #include <QTreeWidget>
 
-#include "app/failure.h"
+#include "base/failure.h"
 #include "app/form1.h"
-#include "app/settings_store.h"
+#include "base/settings_store.h"
 #include "app/startup.h"
-#include "app/trap.h"
+#include "base/trap.h"
 #include "app/twips.h"
 #include "options/output_options.h"
 #include "util/path_exists.h"

@@ -2,8 +2,8 @@
 #include <QRandomGenerator>
 
 #include "app/form1.h"
-#include "app/qt_dialogs.h"
-#include "app/settings_store.h"
+#include "base/qt_dialogs.h"
+#include "base/settings_store.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);

@@ -8,8 +8,8 @@
 #include <QLabel>
 #include <QWidget>
 
-#include "app/dialogs.h"
-#include "app/failure.h"
+#include "base/dialogs.h"
+#include "base/failure.h"
 #include "util/path_exists.h"
 
 QString SetApplicationTitle(const QString& product_name) {

@@ -10,16 +10,16 @@
 #include <memory>
 #include <set>
 
-#include "app/dialogs.h"
-#include "app/failure.h"
-#include "app/pump_events.h"
-#include "app/shutdown.h"
-#include "app/trap.h"
-#include "app/window_pointer.h"
+#include "base/dialogs.h"
+#include "base/failure.h"
+#include "base/pump_events.h"
+#include "base/shutdown.h"
+#include "base/trap.h"
+#include "base/window_pointer.h"
 #include "convert/converter_image.h"
 #include "convert/working_folder.h"
 #include "filelist/file_list.h"
-#include "filelist/is_existing_file.h"
+#include "util/is_existing_file.h"
 #include "util/file_identity.h"
 #include "util/path_helpers.h"
 

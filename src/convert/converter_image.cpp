@@ -2,7 +2,7 @@
 
 #include <QFile>
 
-#include "app/failure.h"
+#include "base/failure.h"
 
 QByteArray ConverterImage() {
   QFile resource(":/lumeconv");

@@ -11,8 +11,8 @@
 #include <cmath>
 #include <csignal>
 
-#include "app/pump_events.h"
-#include "app/shutdown.h"
+#include "base/pump_events.h"
+#include "base/shutdown.h"
 
 namespace {
 

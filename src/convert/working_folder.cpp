@@ -14,7 +14,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/failure.h"
+#include "base/failure.h"
 
 namespace {
 

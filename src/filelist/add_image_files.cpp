@@ -3,8 +3,8 @@
 #include <QDir>
 #include <QStringList>
 
-#include "app/dialogs.h"
-#include "app/trap.h"
+#include "base/dialogs.h"
+#include "base/trap.h"
 #include "filelist/file_list.h"
 #include "util/path_helpers.h"
 

@@ -4,8 +4,8 @@
 #include <QMouseEvent>
 #include <QTreeWidget>
 
-#include "app/trap.h"
-#include "app/window_pointer.h"
+#include "base/trap.h"
+#include "base/window_pointer.h"
 
 bool FileListContains(const QTreeWidget& list, const QString& text) {
   const int count = list.topLevelItemCount();

@@ -5,8 +5,8 @@
 #include <QRadioButton>
 #include <QSlider>
 
-#include "app/settings_store.h"
-#include "app/trap.h"
+#include "base/settings_store.h"
+#include "base/trap.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/failure.h"
-#include "app/pump_events.h"
-#include "filelist/is_existing_file.h"
+#include "base/failure.h"
+#include "base/pump_events.h"
+#include "util/is_existing_file.h"
 #include "util/path_exists.h"
 
 namespace {

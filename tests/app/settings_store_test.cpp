@@ -1,11 +1,11 @@
-#include "app/settings_store.h"
+#include "base/settings_store.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/failure.h"
+#include "base/failure.h"
 #include "support/as_ordinary_user.h"
 #include "support/test_main.h"
 

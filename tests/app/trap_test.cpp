@@ -1,9 +1,9 @@
 #include <QTest>
 #include <stdexcept>
 
-#include "app/error_report.h"
-#include "app/failure.h"
-#include "app/trap.h"
+#include "base/error_report.h"
+#include "base/failure.h"
+#include "base/trap.h"
 #include "support/fake_dialogs.h"
 #include "support/test_main.h"
 

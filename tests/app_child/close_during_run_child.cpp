@@ -12,7 +12,7 @@
 #include <cstdio>
 
 #include "app/form1.h"
-#include "app/settings_store.h"
+#include "base/settings_store.h"
 #include "filelist/file_list.h"
 #include "support/fake_dialogs.h"
 #include "support/process_probe.h"

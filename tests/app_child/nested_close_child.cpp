@@ -6,8 +6,8 @@
 #include <cstdio>
 
 #include "app/form1.h"
-#include "app/pump_events.h"
-#include "app/settings_store.h"
+#include "base/pump_events.h"
+#include "base/settings_store.h"
 #include "support/fake_dialogs.h"
 
 int main(int argc, char** argv) {

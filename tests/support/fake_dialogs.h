@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <functional>
 
-#include "app/dialogs.h"
+#include "base/dialogs.h"
 
 // Records every interaction and answers as the test scripted it.
 class FakeDialogs : public Dialogs {

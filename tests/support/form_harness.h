@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "app/form1.h"
-#include "app/settings_store.h"
+#include "base/settings_store.h"
 #include "support/fake_dialogs.h"
 
 // A main window over a private program folder and settings file, with

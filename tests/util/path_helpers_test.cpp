@@ -7,8 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/failure.h"
-#include "filelist/is_existing_file.h"
+#include "base/failure.h"
+#include "util/is_existing_file.h"
 #include "support/as_ordinary_user.h"
 #include "support/test_main.h"
 #include "util/file_identity.h"

@@ -1,4 +1,4 @@
-#include "app/settings_store.h"
+#include "base/settings_store.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -7,7 +7,7 @@
 #include <cmath>
 #include <limits>
 
-#include "app/failure.h"
+#include "base/failure.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/qt_dialogs.h"
+#include "base/qt_dialogs.h"
 
 #include <QDesktopServices>
 #include <QDir>

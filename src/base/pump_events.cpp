@@ -1,4 +1,4 @@
-#include "app/pump_events.h"
+#include "base/pump_events.h"
 
 #include <QCoreApplication>
 

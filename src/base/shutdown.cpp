@@ -1,4 +1,4 @@
-#include "app/shutdown.h"
+#include "base/shutdown.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "app/window_pointer.h"
+#include "base/window_pointer.h"
 
 #include <QFile>
 #include <QImage>
@@ -6,7 +6,7 @@
 #include <QWidget>
 #include <QtEndian>
 
-#include "app/failure.h"
+#include "base/failure.h"
 
 void WindowPointer::Set(State state) {
   state_ = state;

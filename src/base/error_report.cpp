@@ -1,6 +1,6 @@
-#include "app/error_report.h"
+#include "base/error_report.h"
 
-#include "app/dialogs.h"
+#include "base/dialogs.h"
 
 QString ErrorReportText(const QString& description, const QString& procedure_id,
                         int line) {

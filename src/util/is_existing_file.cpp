@@ -1,4 +1,4 @@
-#include "filelist/is_existing_file.h"
+#include "util/is_existing_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

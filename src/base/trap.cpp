@@ -1,9 +1,9 @@
-#include "app/trap.h"
+#include "base/trap.h"
 
 #include <exception>
 
-#include "app/error_report.h"
-#include "app/failure.h"
+#include "base/error_report.h"
+#include "base/failure.h"
 
 bool Trap::Line(int line, const std::function<void()>& statement) {
   try {
