@@ -43,8 +43,8 @@ int main(int argc, char** argv) {
   const QString corpus = argv[1];
   const QString lumeconv = argv[2];
   QTemporaryDir dir;
-  std::printf("%-16s %6s %10s %10s %6s %10s %12s\n", "class", "files",
-              "run ms", "alone ms", "ratio", "mogrify ms", "longest gap");
+  std::printf("%-16s %6s %10s %10s %6s %10s %12s\n", "class", "files", "run ms",
+              "alone ms", "ratio", "mogrify ms", "longest gap");
   for (const QString kind : {"rgb-64x64", "rgb-1920x1080"}) {
     const QStringList files = Copy(corpus, kind, dir.filePath(kind));
     const QString out = dir.filePath(kind + "-out");

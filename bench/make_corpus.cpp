@@ -32,9 +32,11 @@ void Write(const std::string& path, const Picture& p, unsigned seed) {
   }
   std::vector<Shape> shapes(12);
   for (Shape& s : shapes) {
-    s = {unit(random) * p.width, unit(random) * p.height,
+    s = {unit(random) * p.width,
+         unit(random) * p.height,
          (0.05 + 0.2 * unit(random)) * p.width,
-         (0.05 + 0.2 * unit(random)) * p.height, 0.1 + 0.3 * unit(random),
+         (0.05 + 0.2 * unit(random)) * p.height,
+         0.1 + 0.3 * unit(random),
          {unit(random), unit(random), unit(random)}};
   }
   std::normal_distribution<double> noise(0, 0.012);
@@ -68,13 +70,13 @@ void Write(const std::string& path, const Picture& p, unsigned seed) {
       double c[4];
       for (int k = 0; k < 3; ++k) {
         const double* w = wave[k];
-        c[k] = 0.5 + 0.25 * std::sin(6.3 * (u * w[0] * 2 + v * w[1]) + w[2] * 6) +
+        c[k] = 0.5 +
+               0.25 * std::sin(6.3 * (u * w[0] * 2 + v * w[1]) + w[2] * 6) +
                0.15 * std::cos(6.3 * v * w[3] * 3);
       }
       for (const Shape& s : shapes) {
         const double d = std::hypot((x - s.cx) / s.rx, (y - s.cy) / s.ry);
-        const double inside =
-            std::clamp((1 - d) / s.softness + 0.5, 0.0, 1.0);
+        const double inside = std::clamp((1 - d) / s.softness + 0.5, 0.0, 1.0);
         for (int k = 0; k < 3; ++k) c[k] += inside * (s.colour[k] - c[k]) * 0.7;
       }
       c[3] = 0.6 + 0.4 * std::sin(6.3 * u);

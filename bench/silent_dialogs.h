@@ -10,7 +10,9 @@ class SilentDialogs : public Dialogs {
   }
   bool AskYesNo(const QString&, const QString&) override { return false; }
   QString OpenFiles(const QString&, const QString&) override { return {}; }
-  QString BrowseForFolder(const QString&, const QString&) override { return {}; }
+  QString BrowseForFolder(const QString&, const QString&) override {
+    return {};
+  }
   void OpenUrl(const QString&) override {}
   void OpenFolder(const QString&) override {}
   QString DesktopPath() override { return "/tmp"; }

@@ -17,7 +17,9 @@ uint32_t BigEndian32(const uint8_t* p) {
          (uint32_t{p[2]} << 8) | p[3];
 }
 
-bool IsLetter(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool IsLetter(uint8_t c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
 }  // namespace
 
@@ -37,7 +39,8 @@ void ScanChunks(ByteSource& source) {
     const uint32_t length = BigEndian32(header);
     const std::string type(reinterpret_cast<const char*>(header + 4), 4);
     if (length > 0x7fffffffu) {
-      throw ConversionError(kExitDamaged, "is damaged (chunk length out of range)");
+      throw ConversionError(kExitDamaged,
+                            "is damaged (chunk length out of range)");
     }
     for (int i = 4; i < 8; ++i) {
       if (!IsLetter(header[i])) {
@@ -46,10 +49,10 @@ void ScanChunks(ByteSource& source) {
     }
     const bool ancillary = (header[4] & 0x20) != 0;
     if (ancillary && length > kMaxAncillaryChunk) {
-      throw ConversionError(
-          kExitTooLarge, "has a " + type + " chunk of " +
-                             std::to_string(length) +
-                             " bytes, more than the 16 MiB allowed");
+      throw ConversionError(kExitTooLarge,
+                            "has a " + type + " chunk of " +
+                                std::to_string(length) +
+                                " bytes, more than the 16 MiB allowed");
     }
     if (!source.Skip(uint64_t{length} + 4)) {
       throw ConversionError(kExitDamaged,

@@ -21,8 +21,7 @@ std::string OutputPathFor(const std::string& input) {
   const size_t slash = input.rfind('/');
   const size_t name_start = slash == std::string::npos ? 0 : slash + 1;
   const size_t dot = input.rfind('.');
-  const bool has_extension =
-      dot != std::string::npos && dot > name_start;
+  const bool has_extension = dot != std::string::npos && dot > name_start;
   return (has_extension ? input.substr(0, dot) : input) + ".jpg";
 }
 
@@ -90,8 +89,7 @@ std::string ConvertFile(const std::string& input, int quality) {
   const std::string output = OutputPathFor(input);
   struct stat existing {};
   if (::stat(output.c_str(), &existing) == 0 &&
-      existing.st_dev == source.Device() &&
-      existing.st_ino == source.Inode()) {
+      existing.st_dev == source.Device() && existing.st_ino == source.Inode()) {
     throw ConversionError(kExitOutput,
                           "the JPEG would replace this file itself");
   }

@@ -46,7 +46,8 @@ void Flatten16(const uint16_t* in, uint8_t* out, size_t pixels, int channels) {
       for (size_t i = 0; i < pixels * channels; ++i) *out++ = Scale16(in[i]);
       return;
     case 2:
-      for (size_t i = 0; i < pixels; ++i, in += 2) *out++ = Over16(in[0], in[1]);
+      for (size_t i = 0; i < pixels; ++i, in += 2)
+        *out++ = Over16(in[0], in[1]);
       return;
     case 4:
       for (size_t i = 0; i < pixels; ++i, in += 4) {

@@ -215,8 +215,8 @@ Layout ReadLayout(FILE* in) {
       layout.height = (body[1] << 8) | body[2];
       layout.width = (body[3] << 8) | body[4];
       for (int c = 0; c < body[5]; ++c) {
-        layout.components.push_back(
-            {body[6 + c * 3], body[7 + c * 3] >> 4, body[7 + c * 3] & 15, 0, 0});
+        layout.components.push_back({body[6 + c * 3], body[7 + c * 3] >> 4,
+                                     body[7 + c * 3] & 15, 0, 0});
       }
     }
     if (marker == 0xda) {
@@ -233,10 +233,10 @@ Layout ReadLayout(FILE* in) {
     if (marker == 0xdd || (marker >= 0xc1 && marker <= 0xcf)) {
       Broken("not a plain baseline JPEG");
     }
-    layout.header.insert(layout.header.end(),
-                         {0xff, static_cast<uint8_t>(marker),
-                          static_cast<uint8_t>(length >> 8),
-                          static_cast<uint8_t>(length)});
+    layout.header.insert(
+        layout.header.end(),
+        {0xff, static_cast<uint8_t>(marker), static_cast<uint8_t>(length >> 8),
+         static_cast<uint8_t>(length)});
     layout.header.insert(layout.header.end(), body.begin(), body.end());
   }
 }
@@ -252,8 +252,8 @@ void WalkSymbols(const Layout& layout, BitReader& reader, Visit visit) {
     vmax = std::max(vmax, c.v);
   }
   const bool single = layout.components.size() == 1;
-  const uint64_t mcus_x =
-      single ? (layout.width + 7) / 8 : (layout.width + 8 * hmax - 1) / (8 * hmax);
+  const uint64_t mcus_x = single ? (layout.width + 7) / 8
+                                 : (layout.width + 8 * hmax - 1) / (8 * hmax);
   const uint64_t mcus_y = single ? (layout.height + 7) / 8
                                  : (layout.height + 8 * vmax - 1) / (8 * vmax);
   for (uint64_t m = 0; m < mcus_x * mcus_y; ++m) {

@@ -1,15 +1,15 @@
 #include "jpeg_writer.h"
 
 // jpeglib.h needs the definitions of FILE and size_t first.
+#include <jpeglib.h>
+
+#include <csetjmp>
 #include <cstddef>
 #include <cstdio>
-#include <csetjmp>
 #include <cstring>
 #include <numeric>
 #include <string>
 #include <vector>
-
-#include <jpeglib.h>
 
 #include "conversion_error.h"
 #include "png_reader.h"
@@ -122,9 +122,8 @@ bool End(JpegWriter::Jpeg* j) {
 }
 
 [[noreturn]] void Failed(const JpegWriter::Jpeg& j) {
-  throw ConversionError(kExitOutput,
-                        std::string("JPEG cannot be written (") + j.message +
-                            ")");
+  throw ConversionError(
+      kExitOutput, std::string("JPEG cannot be written (") + j.message + ")");
 }
 
 }  // namespace
@@ -140,8 +139,7 @@ bool JpegWriter::Optimises(uint32_t width, uint32_t height, int components,
 }
 
 JpegWriter::JpegWriter(FILE* out, uint32_t width, uint32_t height,
-                       int components, int quality,
-                       const PngMetadata& metadata)
+                       int components, int quality, const PngMetadata& metadata)
     : jpeg_(std::make_unique<Jpeg>()) {
   jpeg_->cinfo.err = jpeg_std_error(&jpeg_->error);
   jpeg_->error.error_exit = OnError;

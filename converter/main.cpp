@@ -1,9 +1,10 @@
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <exception>
 #include <new>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "cli.h"

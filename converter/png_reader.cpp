@@ -85,7 +85,6 @@ bool ReadRow(PngReader::Png* p, png_bytep row) {
   return true;
 }
 
-
 bool ReadEnd(PngReader::Png* p) {
   if (setjmp(png_jmpbuf(p->png))) return false;
   png_read_end(p->png, nullptr);
@@ -131,8 +130,8 @@ void ReadMetadata(png_structp png, png_infop info, PngMetadata* metadata) {
 PngReader::PngReader(ByteSource& source) : png_(std::make_unique<Png>()) {
   ScanChunks(source);
   png_->source = &source;
-  png_->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, png_.get(),
-                                     OnError, OnWarning);
+  png_->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, png_.get(), OnError,
+                                     OnWarning);
   if (png_->png) png_->info = png_create_info_struct(png_->png);
   if (!png_->png || !png_->info) {
     throw ConversionError(kExitTooLarge, "cannot be read: out of memory");
@@ -142,14 +141,14 @@ PngReader::PngReader(ByteSource& source) : png_(std::make_unique<Png>()) {
   width_ = png_get_image_width(png_->png, png_->info);
   height_ = png_get_image_height(png_->png, png_->info);
   if (width_ > kMaxJpegDimension || height_ > kMaxJpegDimension) {
-    throw ConversionError(
-        kExitTooLarge, "is " + std::to_string(width_) + " x " +
-                           std::to_string(height_) +
-                           " pixels; JPEG allows at most 65500 in each "
-                           "direction");
+    throw ConversionError(kExitTooLarge,
+                          "is " + std::to_string(width_) + " x " +
+                              std::to_string(height_) +
+                              " pixels; JPEG allows at most 65500 in each "
+                              "direction");
   }
-  interlaced_ = png_get_interlace_type(png_->png, png_->info) !=
-                PNG_INTERLACE_NONE;
+  interlaced_ =
+      png_get_interlace_type(png_->png, png_->info) != PNG_INTERLACE_NONE;
   const int colour = png_get_color_type(png_->png, png_->info);
   components_ = (colour & PNG_COLOR_MASK_COLOR) ? 3 : 1;
   ReadMetadata(png_->png, png_->info, &metadata_);
@@ -162,10 +161,10 @@ PngReader::PngReader(ByteSource& source) : png_(std::make_unique<Png>()) {
 
   const uint64_t whole = uint64_t{row_bytes_} * height_;
   if (interlaced_ && whole > kMaxInterlacedBuffer) {
-    throw ConversionError(
-        kExitTooLarge,
-        "is interlaced and would need " + std::to_string(whole >> 20) +
-            " MiB to decode; at most 1024 MiB is allowed");
+    throw ConversionError(kExitTooLarge,
+                          "is interlaced and would need " +
+                              std::to_string(whole >> 20) +
+                              " MiB to decode; at most 1024 MiB is allowed");
   }
   flattened_.resize(size_t{width_} * components_);
   if (interlaced_) {

@@ -44,7 +44,6 @@ class PngReader {
   void Finish();
 
  private:
-
   void ReadInterlaced(int passes);
 
   std::unique_ptr<Png> png_;
@@ -55,9 +54,9 @@ class PngReader {
   int bit_depth_ = 0;
   bool interlaced_ = false;
   PngMetadata metadata_;
-  std::vector<uint8_t> decoded_;  // one row of a plain image
+  std::vector<uint8_t> decoded_;            // one row of a plain image
   std::vector<std::vector<uint8_t>> rows_;  // an interlaced image, whole
-  std::vector<uint8_t> flattened_;  // one output row
+  std::vector<uint8_t> flattened_;          // one output row
   uint32_t next_row_ = 0;
   size_t row_bytes_ = 0;
 };

@@ -31,7 +31,7 @@ class RowPipe {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::vector<uint8_t>> rows_;
-  size_t head_ = 0;  // next row to consume
+  size_t head_ = 0;   // next row to consume
   size_t count_ = 0;  // rows published and not yet released
   bool given_up_ = false;
   std::exception_ptr error_;

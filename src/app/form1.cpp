@@ -13,8 +13,8 @@
 #include <QTreeWidget>
 
 #include "app/caption_bar.h"
-#include "base/shutdown.h"
 #include "app/twips.h"
+#include "base/shutdown.h"
 #include "convert/batch_run.h"
 #include "filelist/add_image_files.h"
 #include "filelist/file_list.h"
@@ -77,8 +77,8 @@ void Form1::CreateControls() {
       "to right and out of window to reveal full names.");
   ListView1->header()->setStretchLastSection(false);
 
-  PushButton1 = Button(this, "PushButton1", "Add Image File(s)", 120, 2750,
-                       3840, 405);
+  PushButton1 =
+      Button(this, "PushButton1", "Add Image File(s)", 120, 2750, 3840, 405);
   PushButton3 = Button(this, "PushButton3", "Add All File(s) In Folder", 4080,
                        2750, 3840, 405);
   PushButton4 = Button(this, "PushButton4", "Clear List", 120, 3260, 3840, 405);
@@ -109,8 +109,7 @@ void Form1::CreateControls() {
 
   PushButton2 = Button(this, "PushButton2", "Start Converting To JPG", 120,
                        6620, 7800, 405);
-  ProgressBar1 =
-      Place<CaptionBar>(this, "ProgressBar1", 120, 7140, 7800, 405);
+  ProgressBar1 = Place<CaptionBar>(this, "ProgressBar1", 120, 7140, 7800, 405);
   ProgressBar1->setRange(0, 100);
   ProgressBar1->setValue(0);
   ProgressBar1->setTextVisible(true);
@@ -119,18 +118,16 @@ void Form1::CreateControls() {
 }
 
 void Form1::SetTabOrder() {
-  const QList<QWidget*> order = {ListView1,   ProgressBar1, PushButton1,
-                                 PushButton3, PushButton2,  PushButton4,
-                                 PushButton5, Frame1,       Slider1,
-                                 Frame5,      Option1,      Option2,
-                                 Frame2,      Text2,        PushButton6};
+  const QList<QWidget*> order = {
+      ListView1,   ProgressBar1, PushButton1, PushButton3, PushButton2,
+      PushButton4, PushButton5,  Frame1,      Slider1,     Frame5,
+      Option1,     Option2,      Frame2,      Text2,       PushButton6};
   for (int i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
 void Form1::WireHandlers() {
   output_options_ = std::make_unique<OutputOptions>(
-      OutputOptions::Controls{Frame1, Slider1, Option1, Option2, Frame2,
-                              Text2},
+      OutputOptions::Controls{Frame1, Slider1, Option1, Option2, Frame2, Text2},
       env_.store, env_.dialogs);
   connect(Slider1, &QSlider::valueChanged, this,
           [this] { output_options_->Slider1_Change(); });

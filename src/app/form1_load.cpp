@@ -5,12 +5,12 @@
 #include <QSlider>
 #include <QTreeWidget>
 
-#include "base/failure.h"
 #include "app/form1.h"
-#include "base/settings_store.h"
 #include "app/startup.h"
-#include "base/trap.h"
 #include "app/twips.h"
+#include "base/failure.h"
+#include "base/settings_store.h"
+#include "base/trap.h"
 #include "options/output_options.h"
 #include "util/path_exists.h"
 

@@ -1,11 +1,11 @@
 #include "app/startup.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
-#include <QRadioButton>
-#include <QCheckBox>
 #include <QLabel>
+#include <QRadioButton>
 #include <QWidget>
 
 #include "base/dialogs.h"

@@ -19,7 +19,8 @@ void ApplySkin(QWidget& window, const QString& program_folder);
 
 // Opens the home page on one start in a hundred. `chance` gives a number in
 // [0, 1).
-void VisitHomePageRarely(Dialogs& dialogs, const std::function<double()>& chance);
+void VisitHomePageRarely(Dialogs& dialogs,
+                         const std::function<double()>& chance);
 
 // The desktop folder followed by one separator; throws when the shell cannot
 // name it.

@@ -10,9 +10,9 @@
 
 void QtDialogs::ShowMessage(const QString& title, const QString& text,
                             Icon icon) {
-  QMessageBox box(icon == Icon::kWarning ? QMessageBox::Warning
-                                         : QMessageBox::NoIcon,
-                  title, text, QMessageBox::Ok, owner_);
+  QMessageBox box(
+      icon == Icon::kWarning ? QMessageBox::Warning : QMessageBox::NoIcon,
+      title, text, QMessageBox::Ok, owner_);
   box.exec();
 }
 

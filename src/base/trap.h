@@ -20,7 +20,6 @@ class Trap {
   // true: execution goes on with the first statement inside the block.
   bool Test(int line, const std::function<bool()>& test);
 
-
  private:
   void Report(const QString& description, int line);
 

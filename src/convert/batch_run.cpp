@@ -19,8 +19,8 @@
 #include "convert/converter_image.h"
 #include "convert/working_folder.h"
 #include "filelist/file_list.h"
-#include "util/is_existing_file.h"
 #include "util/file_identity.h"
+#include "util/is_existing_file.h"
 #include "util/path_helpers.h"
 
 namespace {

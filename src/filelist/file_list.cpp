@@ -115,8 +115,8 @@ void FileList::ReorderStep(const QPoint& position) {
 void FileList::ScrollAssist(const QPoint& position, int hit_row) {
   // The bands follow the list wherever the window stands: one row high at
   // the top and the bottom of the visible rows, or beyond them.
-  const int band = std::max(1, list_->visualRect(list_->model()->index(0, 0))
-                                   .height());
+  const int band =
+      std::max(1, list_->visualRect(list_->model()->index(0, 0)).height());
   const int height = list_->viewport()->height();
   // Beyond the rows, the nearest visible row stands in for the hit row.
   if (!hit_row && position.y() < 0) {

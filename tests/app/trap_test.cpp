@@ -1,9 +1,10 @@
+#include "base/trap.h"
+
 #include <QTest>
 #include <stdexcept>
 
 #include "base/error_report.h"
 #include "base/failure.h"
-#include "base/trap.h"
 #include "support/fake_dialogs.h"
 #include "support/test_main.h"
 

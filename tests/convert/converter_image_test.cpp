@@ -1,7 +1,8 @@
+#include "convert/converter_image.h"
+
 #include <QFile>
 #include <QTest>
 
-#include "convert/converter_image.h"
 #include "support/test_main.h"
 
 class ConverterImageTest : public QObject {
@@ -12,7 +13,9 @@ class ConverterImageTest : public QObject {
     QFile built(qEnvironmentVariable("BRISKLUME_BUILD_DIR") + "/lumeconv");
     QVERIFY(built.open(QIODevice::ReadOnly));
     const QByteArray image = ConverterImage();
-    QVERIFY(image.startsWith("\x7f" "ELF"));
+    QVERIFY(
+        image.startsWith("\x7f"
+                         "ELF"));
     QVERIFY(image == built.readAll());
   }
 };

@@ -42,7 +42,7 @@ Error Compare(const PngRecipe& recipe, const JpegProbe& jpeg) {
 }
 
 PngRecipe Recipe(int colour, int depth, bool interlaced = false,
-             bool transparent = false) {
+                 bool transparent = false) {
   PngRecipe recipe;
   recipe.width = 61;  // not a whole number of blocks
   recipe.height = 37;
@@ -214,18 +214,25 @@ class ConversionTest : public QObject {
   void OutputNaming_data() {
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("output");
-    QTest::newRow("upper-case extension") << "/d/photo.PNG" << "/d/photo.jpg";
-    QTest::newRow("two dots") << "/d/a.b.png" << "/d/a.b.jpg";
-    QTest::newRow("only a leading dot") << "/d/.png" << "/d/.png.jpg";
-    QTest::newRow("no extension") << "/d/pic" << "/d/pic.jpg";
-    QTest::newRow("dot in the folder") << "/d.x/pic" << "/d.x/pic.jpg";
-    QTest::newRow("relative") << "temp.png" << "temp.jpg";
+    QTest::newRow("upper-case extension") << "/d/photo.PNG"
+                                          << "/d/photo.jpg";
+    QTest::newRow("two dots") << "/d/a.b.png"
+                              << "/d/a.b.jpg";
+    QTest::newRow("only a leading dot") << "/d/.png"
+                                        << "/d/.png.jpg";
+    QTest::newRow("no extension") << "/d/pic"
+                                  << "/d/pic.jpg";
+    QTest::newRow("dot in the folder") << "/d.x/pic"
+                                       << "/d.x/pic.jpg";
+    QTest::newRow("relative") << "temp.png"
+                              << "temp.jpg";
   }
   void OutputNaming() {
     QFETCH(QString, input);
     QFETCH(QString, output);
-    QCOMPARE(QString::fromStdString(lumeconv::OutputPathFor(input.toStdString())),
-             output);
+    QCOMPARE(
+        QString::fromStdString(lumeconv::OutputPathFor(input.toStdString())),
+        output);
   }
 };
 

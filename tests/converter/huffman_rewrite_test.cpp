@@ -1,14 +1,14 @@
-#include <cstddef>
-#include <cstdio>
+#include "huffman_rewrite.h"
 
 #include <jpeglib.h>
 
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstddef>
+#include <cstdio>
 #include <random>
 
-#include "huffman_rewrite.h"
 #include "jpeg_probe.h"
 #include "support/test_main.h"
 

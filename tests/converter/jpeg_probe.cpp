@@ -1,12 +1,12 @@
 #include "jpeg_probe.h"
 
+#include <jpeglib.h>
+
+#include <csetjmp>
 #include <cstddef>
 #include <cstdio>
-#include <csetjmp>
 #include <cstdlib>
 #include <cstring>
-
-#include <jpeglib.h>
 
 namespace {
 
@@ -40,8 +40,8 @@ bool Decode(FILE* file, JpegProbe* probe, jpeg_decompress_struct* cinfo,
   for (jpeg_saved_marker_ptr m = cinfo->marker_list; m; m = m->next) {
     if (m->marker == JPEG_APP0 + 1 && m->data_length > 6 &&
         std::memcmp(m->data, "Exif\0\0", 6) == 0) {
-      probe->exif = QByteArray(reinterpret_cast<char*>(m->data) + 6,
-                               m->data_length - 6);
+      probe->exif =
+          QByteArray(reinterpret_cast<char*>(m->data) + 6, m->data_length - 6);
     }
   }
   jpeg_start_decompress(cinfo);
@@ -52,8 +52,7 @@ bool Decode(FILE* file, JpegProbe* probe, jpeg_decompress_struct* cinfo,
                        probe->components);
   while (cinfo->output_scanline < cinfo->output_height) {
     JSAMPROW row = probe->pixels.data() + size_t{cinfo->output_scanline} *
-                                              probe->width *
-                                              probe->components;
+                                              probe->width * probe->components;
     jpeg_read_scanlines(cinfo, &row, 1);
   }
   jpeg_finish_decompress(cinfo);

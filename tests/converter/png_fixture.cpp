@@ -119,9 +119,9 @@ void WritePng(const QString& path, const PngRecipe& recipe) {
                  static_cast<png_uint_32>(recipe.icc_profile.size()));
   }
   if (!recipe.exif.isEmpty()) {
-    png_set_eXIf_1(png, info, static_cast<png_uint_32>(recipe.exif.size()),
-                   reinterpret_cast<png_bytep>(
-                       const_cast<char*>(recipe.exif.data())));
+    png_set_eXIf_1(
+        png, info, static_cast<png_uint_32>(recipe.exif.size()),
+        reinterpret_cast<png_bytep>(const_cast<char*>(recipe.exif.data())));
   }
   if (recipe.ppm_x) {
     png_set_pHYs(png, info, recipe.ppm_x, recipe.ppm_y, PNG_RESOLUTION_METER);
@@ -136,8 +136,8 @@ void WritePng(const QString& path, const PngRecipe& recipe) {
                              sample_bytes);
   std::vector<png_bytep> rows(recipe.height);
   for (uint32_t y = 0; y < recipe.height; ++y) {
-    uint8_t* row = image.data() + size_t{y} * recipe.width * channels *
-                                      sample_bytes;
+    uint8_t* row =
+        image.data() + size_t{y} * recipe.width * channels * sample_bytes;
     rows[y] = row;
     for (uint32_t x = 0; x < recipe.width; ++x) {
       for (int c = 0; c < channels; ++c) {

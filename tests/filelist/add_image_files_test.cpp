@@ -31,19 +31,19 @@ class AddImageFilesTest : public QObject {
     QTest::newRow("network folder")
         << QStringList{Nul({"//server/share", "a.png", "b.png"})}
         << QStringList{"//server/share/a.png", "//server/share/b.png"} << "";
-    QTest::newRow("same file twice")
-        << QStringList{"/a.png", "/a.png"} << QStringList{"/a.png", "/a.png"}
-        << "";
+    QTest::newRow("same file twice") << QStringList{"/a.png", "/a.png"}
+                                     << QStringList{"/a.png", "/a.png"} << "";
     QStringList names{"/big"};
     for (int i = 0; names.join(QChar(0)).size() <= 30000; ++i) {
       names << QString("file-number-%1.png").arg(i, 6, 10, QChar('0'));
     }
-    QTest::newRow("too many") << QStringList{Nul(names)} << QStringList{}
-                              << "You've selected too many files to add.\n\n"
-                                 "Please try adding via the \"Add All\" button.";
+    QTest::newRow("too many")
+        << QStringList{Nul(names)} << QStringList{}
+        << "You've selected too many files to add.\n\n"
+           "Please try adding via the \"Add All\" button.";
     names.removeLast();
-    QTest::newRow("just fits") << QStringList{Nul(names)}
-                               << QStringList{} << "";
+    QTest::newRow("just fits")
+        << QStringList{Nul(names)} << QStringList{} << "";
   }
   void Dialog() {
     QFETCH(QStringList, answers);
@@ -57,13 +57,13 @@ class AddImageFilesTest : public QObject {
              QString("Add File(s) - Hold Ctrl or Shift to select multiple "
                      "files|All PNG (*.png)"));
     if (QTest::currentDataTag() == QByteArray("just fits")) {
-      QCOMPARE(form.Files().Count(),
-               answers[0].count(QChar(0)));
+      QCOMPARE(form.Files().Count(), answers[0].count(QChar(0)));
       QVERIFY(harness.dialogs.messages.isEmpty());
       return;
     }
     QStringList listed;
-    for (int i = 1; i <= form.Files().Count(); ++i) listed << form.Files().Text(i);
+    for (int i = 1; i <= form.Files().Count(); ++i)
+      listed << form.Files().Text(i);
     QCOMPARE(listed, rows);
     if (message.isEmpty()) {
       QVERIFY(harness.dialogs.messages.isEmpty());

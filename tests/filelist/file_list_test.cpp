@@ -1,3 +1,5 @@
+#include "filelist/file_list.h"
+
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -6,7 +8,6 @@
 #include <QTest>
 #include <QTreeWidget>
 
-#include "filelist/file_list.h"
 #include "support/form_harness.h"
 #include "support/test_main.h"
 
@@ -36,10 +37,18 @@ struct Queue {
     for (const QString& p : paths) form.Files().Append(p);
   }
   QWidget* Viewport() { return form.ListView1->viewport(); }
-  void Press(int row) { Send(Viewport(), QEvent::MouseButtonPress, RowCentre(form.ListView1, row)); }
-  void MoveTo(int row) { Send(Viewport(), QEvent::MouseMove, RowCentre(form.ListView1, row)); }
-  void Release() { Send(Viewport(), QEvent::MouseButtonRelease, QPoint(2, 2), Qt::NoButton); }
-  void Delete() { QTest::keyClick(form.ListView1, Qt::Key_Delete, Qt::ShiftModifier); }
+  void Press(int row) {
+    Send(Viewport(), QEvent::MouseButtonPress, RowCentre(form.ListView1, row));
+  }
+  void MoveTo(int row) {
+    Send(Viewport(), QEvent::MouseMove, RowCentre(form.ListView1, row));
+  }
+  void Release() {
+    Send(Viewport(), QEvent::MouseButtonRelease, QPoint(2, 2), Qt::NoButton);
+  }
+  void Delete() {
+    QTest::keyClick(form.ListView1, Qt::Key_Delete, Qt::ShiftModifier);
+  }
 
   FormHarness harness;
   Form1& form;
@@ -70,8 +79,8 @@ class FileListTest : public QObject {
     QTest::newRow("selected row") << kFive.mid(0, 3) << 2 << false
                                   << QStringList({"/p/1.png", "/p/3.png"});
     QTest::newRow("empty list") << QStringList{} << 0 << false << QStringList{};
-    QTest::newRow("no selection") << kFive.mid(0, 2) << 0 << false
-                                  << kFive.mid(0, 2);
+    QTest::newRow("no selection")
+        << kFive.mid(0, 2) << 0 << false << kFive.mid(0, 2);
     QTest::newRow("busy") << kFive.mid(0, 2) << 1 << true << kFive.mid(0, 2);
   }
   void Removal() {
@@ -81,7 +90,9 @@ class FileListTest : public QObject {
     QFETCH(QStringList, left);
     for (int way = 0; way < 2; ++way) {
       Queue q(rows);
-      if (selected) q.form.ListView1->setCurrentItem(q.form.ListView1->topLevelItem(selected - 1));
+      if (selected)
+        q.form.ListView1->setCurrentItem(
+            q.form.ListView1->topLevelItem(selected - 1));
       if (busy) q.form.Pointer().Set(WindowPointer::State::kBusy);
       if (way == 0) {
         q.Delete();
@@ -122,8 +133,8 @@ class FileListTest : public QObject {
     q.Press(2);
     q.MoveTo(5);
     QCOMPARE(Rows(q.form.Files()),
-             QStringList({"/p/1.png", "/p/5.png", "/p/3.png", "/p/4.png",
-                          "/p/2.png"}));
+             QStringList(
+                 {"/p/1.png", "/p/5.png", "/p/3.png", "/p/4.png", "/p/2.png"}));
     QCOMPARE(q.form.Files().DragItem(), 5);
     q.MoveTo(4);  // the dragged path travels on
     QCOMPARE(q.form.Files().Text(4), QString("/p/2.png"));
@@ -182,7 +193,8 @@ class FileListTest : public QObject {
     QVERIFY(bar->value() < scrolled);
     // The middle of the list scrolls nothing.
     const int now = bar->value();
-    Send(q.Viewport(), QEvent::MouseMove, QPoint(5, q.Viewport()->height() / 2));
+    Send(q.Viewport(), QEvent::MouseMove,
+         QPoint(5, q.Viewport()->height() / 2));
     QCOMPARE(bar->value(), now);
   }
 

@@ -19,18 +19,17 @@ class TestRegistry {
   };
 };
 
-#define BRISKLUME_TEST_CLASS(Class)                               \
-  static TestRegistry::Add brisklume_test_##Class([]() -> QObject* { \
-    return new Class;                                             \
-  })
+#define BRISKLUME_TEST_CLASS(Class)                \
+  static TestRegistry::Add brisklume_test_##Class( \
+      []() -> QObject* { return new Class; })
 
-#define BRISKLUME_TEST_MAIN()                                        \
-  int main(int argc, char** argv) {                                  \
-    QApplication app(argc, argv);                                    \
-    int failed = 0;                                                  \
-    for (auto factory : TestRegistry::Factories()) {                 \
-      std::unique_ptr<QObject> test(factory());                      \
-      failed += QTest::qExec(test.get(), argc, argv);                \
-    }                                                                \
-    return failed == 0 ? 0 : 1;                                      \
+#define BRISKLUME_TEST_MAIN()                         \
+  int main(int argc, char** argv) {                   \
+    QApplication app(argc, argv);                     \
+    int failed = 0;                                   \
+    for (auto factory : TestRegistry::Factories()) {  \
+      std::unique_ptr<QObject> test(factory());       \
+      failed += QTest::qExec(test.get(), argc, argv); \
+    }                                                 \
+    return failed == 0 ? 0 : 1;                       \
   }

@@ -8,10 +8,10 @@
 #include <QTest>
 
 #include "base/failure.h"
-#include "util/is_existing_file.h"
 #include "support/as_ordinary_user.h"
 #include "support/test_main.h"
 #include "util/file_identity.h"
+#include "util/is_existing_file.h"
 
 namespace {
 
