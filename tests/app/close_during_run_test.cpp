@@ -10,7 +10,6 @@
 
 #include "convert/working_folder.h"
 #include "support/process_probe.h"
-#include "support/test_main.h"
 
 namespace {
 
@@ -95,5 +94,5 @@ class CloseDuringRunTest : public QObject {
   QTemporaryDir dir_;
 };
 
-BRISKLUME_TEST_CLASS(CloseDuringRunTest);
+QTEST_MAIN(CloseDuringRunTest)
 #include "close_during_run_test.moc"

@@ -12,7 +12,6 @@
 
 #include "app/startup.h"
 #include "support/form_harness.h"
-#include "support/test_main.h"
 
 namespace {
 
@@ -266,7 +265,7 @@ class Form1Test : public QObject {
 
   void HoverRuleHonoursBusy() {
     FormHarness harness;
-    QFile::copy(qEnvironmentVariable("BRISKLUME_BUILD_DIR") + "/HAND-M.CUR",
+    QFile::copy(QStringLiteral(BUILD_DIR) + "/HAND-M.CUR",
                 harness.ProgramFolder() + "/HAND-M.CUR");
     Form1& form = harness.Load();
     form.show();
@@ -424,5 +423,5 @@ class Form1Test : public QObject {
   }
 };
 
-BRISKLUME_TEST_CLASS(Form1Test);
+QTEST_MAIN(Form1Test)
 #include "form1_test.moc"

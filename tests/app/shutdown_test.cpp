@@ -3,8 +3,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "support/test_main.h"
-
 class ShutdownTest : public QObject {
   Q_OBJECT
 
@@ -28,5 +26,5 @@ class ShutdownTest : public QObject {
   }
 };
 
-BRISKLUME_TEST_CLASS(ShutdownTest);
+QTEST_MAIN(ShutdownTest)
 #include "shutdown_test.moc"

@@ -25,43 +25,30 @@
 
 #include "filelist/file_list.h"
 #include "support/as_ordinary_user.h"
+#include "support/files.h"
 #include "support/form_harness.h"
-#include "support/test_main.h"
+#include "support/lumeconv.h"
+#include "support/png_fixture.h"
 #include "util/file_identity.h"
 
 namespace {
 
-// A small RGB PNG written by Qt, distinct per seed.
-void WritePng(const QString& path, int seed, int width = 40, int height = 30) {
-  QImage image(width, height, QImage::Format_RGB888);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      image.setPixelColor(
-          x, y,
-          QColor((x * 6 + seed * 40) % 256, (y * 8 + seed * 90) % 256, 128));
-    }
-  }
-  QVERIFY(image.save(path, "PNG"));
-}
-
-QByteArray Load(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+// A small RGB PNG, distinct per seed.
+void WriteSample(const QString& path, int seed, int width = 40,
+                 int height = 30) {
+  PngRecipe recipe;
+  recipe.width = width;
+  recipe.height = height;
+  recipe.seed = seed;
+  WritePng(path, recipe);
 }
 
 // What lumeconv alone makes of this PNG at this quality.
 QByteArray DirectJpeg(const QString& png, int quality) {
   QTemporaryDir dir;
   QFile::copy(png, dir.filePath("x.png"));
-  QProcess::execute(qEnvironmentVariable("BRISKLUME_BUILD_DIR") + "/lumeconv",
-                    {"-q", QString::number(quality), dir.filePath("x.png")});
+  RunLumeconv({"-q", QString::number(quality), dir.filePath("x.png")});
   return Load(dir.filePath("x.jpg"));
-}
-
-void SavePlain(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  QVERIFY(file.open(QIODevice::WriteOnly));
-  file.write(bytes);
 }
 
 // A second file system for the working folder or the results; none where
@@ -178,7 +165,7 @@ class BatchRunTest : public QObject {
     Batch b;
     const QStringList names = {"photo.PNG", "a.b.png", ".png", "pic"};
     for (int i = 0; i < names.size(); ++i) {
-      WritePng(b.Path("src/" + names[i]), i);
+      WriteSample(b.Path("src/" + names[i]), i);
       b.Queue("src/" + names[i]);
     }
     b.form.Slider1->setValue(62);
@@ -198,7 +185,7 @@ class BatchRunTest : public QObject {
 
   void ConvertsBesideTheSource() {
     Batch b;
-    WritePng(b.Path("src/one.png"), 1);
+    WriteSample(b.Path("src/one.png"), 1);
     b.Queue("src/one.png");
     b.form.Option2->click();
     b.form.Text2->setText("/no/such/folder");
@@ -222,7 +209,7 @@ class BatchRunTest : public QObject {
     QFETCH(QString, folder);
     QFETCH(QString, message);
     Batch b;
-    WritePng(b.Path("src/one.png"), 1);
+    WriteSample(b.Path("src/one.png"), 1);
     if (queue) b.Queue("src/one.png");
     b.form.Text2->setText(b.Path(folder));
     b.form.PushButton2->click();
@@ -237,7 +224,7 @@ class BatchRunTest : public QObject {
 
   void DoneTellsWhatFailed() {
     Batch b;
-    WritePng(b.Path("src/good.png"), 1);
+    WriteSample(b.Path("src/good.png"), 1);
     QFile text(b.Path("src/bad.png"));
     QVERIFY(text.open(QIODevice::WriteOnly));
     text.write("not an image");
@@ -282,7 +269,7 @@ class BatchRunTest : public QObject {
     } else {
       b.form.Text2->setText(other->path());
     }
-    WritePng(b.Path("src/one.png"), 1);
+    WriteSample(b.Path("src/one.png"), 1);
     b.Queue("src/one.png");
     b.form.PushButton2->click();
     QCOMPARE(b.Messages(), QStringList{"Done."});
@@ -315,7 +302,7 @@ class BatchRunTest : public QObject {
     QFETCH(QStringList, kept);
     Batch b;
     for (int i = 0; i < queue.size(); ++i) {
-      WritePng(b.Path(queue[i]), i);
+      WriteSample(b.Path(queue[i]), i);
       b.Queue(queue[i]);
     }
     if (QFile::exists(b.Path("src/keep.png"))) {
@@ -340,7 +327,7 @@ class BatchRunTest : public QObject {
     QDir(b.Path("src")).mkpath("a");
     QDir(b.Path("src")).mkpath("b");
     for (int i = 0; i < queue.size(); ++i) {
-      WritePng(b.Path(queue[i]), i);
+      WriteSample(b.Path(queue[i]), i);
       b.Queue(queue[i]);
     }
     b.form.PushButton2->click();
@@ -371,7 +358,7 @@ class BatchRunTest : public QObject {
   void SpecialFilesAreRefusedWithoutWaiting() {
     Batch b;
     QCOMPARE(::mkfifo(qPrintable(b.Path("src/x.png")), 0600), 0);
-    WritePng(b.Path("src/good.png"), 1);
+    WriteSample(b.Path("src/good.png"), 1);
     b.Queue("src/x.png");
     b.Queue("src/good.png");
     b.form.PushButton2->click();
@@ -385,9 +372,9 @@ class BatchRunTest : public QObject {
   // anywhere else, least of all at the root of the file system.
   void NoWorkingFolderTouchesNothing() {
     Batch b;
-    SavePlain(b.Path("not-a-folder"), "x");
+    Save(b.Path("not-a-folder"), "x");
     qputenv("TEMP", b.Path("not-a-folder").toUtf8());
-    WritePng(b.Path("src/one.png"), 1);
+    WriteSample(b.Path("src/one.png"), 1);
     b.Queue("src/one.png");
     const bool root_had_temp = QFile::exists("/temp.png");
     b.form.PushButton2->click();
@@ -403,8 +390,8 @@ class BatchRunTest : public QObject {
 
   void ReplacedResultKeepsItsMode() {
     Batch b;
-    WritePng(b.Path("src/photo.png"), 1);
-    SavePlain(b.Path("out/photo.jpg"), "private");
+    WriteSample(b.Path("src/photo.png"), 1);
+    Save(b.Path("out/photo.jpg"), "private");
     QFile::setPermissions(b.Path("out/photo.jpg"),
                           QFile::ReadOwner | QFile::WriteOwner);
     b.Queue("src/photo.png");
@@ -421,7 +408,7 @@ class BatchRunTest : public QObject {
     const QStringList names = {"100%more.png", "what?.png", "star*.png",
                                "a %p %v %m ü 日本.png"};
     for (int i = 0; i < names.size(); ++i) {
-      WritePng(b.Path("src/" + names[i]), i);
+      WriteSample(b.Path("src/" + names[i]), i);
       b.Queue("src/" + names[i]);
     }
     QStringList shown;
@@ -446,8 +433,8 @@ class BatchRunTest : public QObject {
   // that one is done.
   void BarShowsEachFileWithinAFrame() {
     Batch b;
-    WritePng(b.Path("src/small.png"), 1);
-    WritePng(b.Path("src/large.png"), 2, 3000, 3000);
+    WriteSample(b.Path("src/small.png"), 1);
+    WriteSample(b.Path("src/large.png"), 2, 3000, 3000);
     b.Queue("src/small.png");
     b.Queue("src/large.png");
     b.form.show();
@@ -466,8 +453,8 @@ class BatchRunTest : public QObject {
                QTemporaryDir cache;
                qputenv("XDG_CACHE_HOME", cache.path().toUtf8());
                Batch b;
-               WritePng(b.Path("src/photo.png"), 1);
-               SavePlain(b.Path("out/photo.jpg"), "kept");
+               WriteSample(b.Path("src/photo.png"), 1);
+               Save(b.Path("out/photo.jpg"), "kept");
                QFile::setPermissions(b.Path("out/photo.jpg"), QFile::ReadOwner);
                b.Queue("src/photo.png");
                b.form.PushButton2->click();
@@ -499,7 +486,7 @@ class BatchRunTest : public QObject {
     qputenv("TEMP", attack.path().toUtf8());
     qputenv("XDG_CACHE_HOME", b.Path("cache").toUtf8());
     for (int i = 0; i < 3; ++i) {
-      WritePng(b.Path(QString("src/%1.png").arg(i)), i);
+      WriteSample(b.Path(QString("src/%1.png").arg(i)), i);
       b.Queue(QString("src/%1.png").arg(i));
     }
     b.form.PushButton2->click();
@@ -527,7 +514,7 @@ class BatchRunTest : public QObject {
   void QueueHoldsStillAndSecondClickIsIgnored() {
     Batch b;
     for (int i = 0; i < 3; ++i) {
-      WritePng(b.Path(QString("src/%1.png").arg(i)), i, 400, 300);
+      WriteSample(b.Path(QString("src/%1.png").arg(i)), i, 400, 300);
       b.Queue(QString("src/%1.png").arg(i));
     }
     int rows_during = -1;
@@ -558,5 +545,5 @@ class BatchRunTest : public QObject {
   }
 };
 
-BRISKLUME_TEST_CLASS(BatchRunTest);
+QTEST_MAIN(BatchRunTest)
 #include "batch_run_test.moc"

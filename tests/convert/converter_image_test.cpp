@@ -3,14 +3,12 @@
 #include <QFile>
 #include <QTest>
 
-#include "support/test_main.h"
-
 class ConverterImageTest : public QObject {
   Q_OBJECT
 
  private slots:
   void CarriesTheBuiltConverter() {
-    QFile built(qEnvironmentVariable("BRISKLUME_BUILD_DIR") + "/lumeconv");
+    QFile built(QStringLiteral(BUILD_DIR) + "/lumeconv");
     QVERIFY(built.open(QIODevice::ReadOnly));
     const QByteArray image = ConverterImage();
     QVERIFY(
@@ -20,5 +18,5 @@ class ConverterImageTest : public QObject {
   }
 };
 
-BRISKLUME_TEST_CLASS(ConverterImageTest);
+QTEST_GUILESS_MAIN(ConverterImageTest)
 #include "converter_image_test.moc"

@@ -5,8 +5,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include "support/test_main.h"
-
 class ConverterRunnerTest : public QObject {
   Q_OBJECT
 
@@ -117,5 +115,5 @@ class ConverterRunnerTest : public QObject {
   }
 };
 
-BRISKLUME_TEST_CLASS(ConverterRunnerTest);
+QTEST_MAIN(ConverterRunnerTest)
 #include "converter_runner_test.moc"

@@ -8,8 +8,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "support/test_main.h"
-
 namespace {
 
 // TEMP and the user's cache folder pointed at test folders for a while.
@@ -167,5 +165,5 @@ class WorkingFolderTest : public QObject {
   }
 };
 
-BRISKLUME_TEST_CLASS(WorkingFolderTest);
+QTEST_GUILESS_MAIN(WorkingFolderTest)
 #include "working_folder_test.moc"

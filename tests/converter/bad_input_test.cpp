@@ -12,40 +12,12 @@
 #include <QTest>
 #include <functional>
 
-#include "png_fixture.h"
 #include "support/as_ordinary_user.h"
-#include "support/test_main.h"
+#include "support/files.h"
+#include "support/lumeconv.h"
+#include "support/png_fixture.h"
 
 namespace {
-
-struct Run {
-  int code = -1;
-  QString error;
-};
-
-// Runs the converter; `limit` runs in the child before it starts.
-Run Lumeconv(const QStringList& arguments,
-             const std::function<void()>& limit = {}) {
-  QProcess process;
-  if (limit) process.setChildProcessModifier(limit);
-  process.start(LUMECONV_BINARY, arguments);
-  process.waitForFinished(30000);
-  return {
-      process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-      QString::fromLocal8Bit(process.readAllStandardError())};
-}
-
-void Save(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  file.open(QIODevice::WriteOnly);
-  file.write(bytes);
-}
-
-QByteArray Load(const QString& path) {
-  QFile file(path);
-  file.open(QIODevice::ReadOnly);
-  return file.readAll();
-}
 
 // A 4 x 4 RGB image, written by hand so that each part can be broken.
 QByteArray SmallPng(const QByteArray& extra_before_idat = {},
@@ -74,7 +46,7 @@ class BadInputTest : public QObject {
   void ValidHandMadeFileConverts() {
     QTemporaryDir dir;
     Save(dir.filePath("ok.png"), SmallPng());
-    QCOMPARE(Lumeconv({dir.filePath("ok.png")}).code, 0);
+    QCOMPARE(RunLumeconv({dir.filePath("ok.png")}).code, 0);
     QVERIFY(QFile::exists(dir.filePath("ok.jpg")));
   }
 
@@ -152,7 +124,7 @@ class BadInputTest : public QObject {
     make(png);
     const QByteArray earlier("an earlier JPEG that must survive");
     Save(dir.filePath("input.jpg"), earlier);
-    const Run run = Lumeconv({"-q", "85", "-out", "jpeg", png});
+    const LumeconvRun run = RunLumeconv({"-q", "85", "-out", "jpeg", png});
     QCOMPARE(run.code, code);
     QVERIFY2(run.error.contains(png) && run.error.contains(says),
              qPrintable(run.error));
@@ -168,7 +140,7 @@ class BadInputTest : public QObject {
   void RefusesToReplaceItsOwnInput() {
     QTemporaryDir dir;
     Save(dir.filePath("odd.jpg"), SmallPng());
-    const Run run = Lumeconv({dir.filePath("odd.jpg")});
+    const LumeconvRun run = RunLumeconv({dir.filePath("odd.jpg")});
     QCOMPARE(run.code, 7);
     QCOMPARE(Load(dir.filePath("odd.jpg")), SmallPng());
   }
@@ -180,7 +152,7 @@ class BadInputTest : public QObject {
                Save(dir.filePath("ok.png"), SmallPng());
                QFile::setPermissions(dir.path(),
                                      QFile::ReadOwner | QFile::ExeOwner);
-               const Run run = Lumeconv({dir.filePath("ok.png")});
+               const LumeconvRun run = RunLumeconv({dir.filePath("ok.png")});
                QFile::setPermissions(dir.path(), QFile::ReadOwner |
                                                      QFile::WriteOwner |
                                                      QFile::ExeOwner);
@@ -223,7 +195,7 @@ class BadInputTest : public QObject {
     recipe.width = 300;
     recipe.height = 300;
     WritePng(dir.filePath("big.png"), recipe);
-    const Run run = Lumeconv({dir.filePath("big.png")}, [] {
+    const LumeconvRun run = RunLumeconv({dir.filePath("big.png")}, {}, [] {
       const rlimit limit{2000, 2000};
       ::setrlimit(RLIMIT_FSIZE, &limit);
     });
@@ -264,7 +236,7 @@ class BadInputTest : public QObject {
     QTemporaryDir dir;
     const QString name = QString(251, 'n');  // 255 bytes with ".png"
     Save(dir.filePath(name + ".png"), SmallPng());
-    QCOMPARE(Lumeconv({dir.filePath(name + ".png")}).code, 0);
+    QCOMPARE(RunLumeconv({dir.filePath(name + ".png")}).code, 0);
     QVERIFY(QFile::exists(dir.filePath(name + ".jpg")));
   }
 
@@ -274,7 +246,7 @@ class BadInputTest : public QObject {
     for (const QString& name : names) {
       QTemporaryDir dir;
       QFile::copy(crashers.filePath(name), dir.filePath("case.png"));
-      const Run run = Lumeconv({dir.filePath("case.png")});
+      const LumeconvRun run = RunLumeconv({dir.filePath("case.png")});
       QVERIFY2(run.code >= 3 && run.code <= 7,
                qPrintable(name + ": " + QString::number(run.code)));
       QVERIFY(!QFile::exists(dir.filePath("case.jpg")));
@@ -282,5 +254,5 @@ class BadInputTest : public QObject {
   }
 };
 
-BRISKLUME_TEST_CLASS(BadInputTest);
+QTEST_GUILESS_MAIN(BadInputTest)
 #include "bad_input_test.moc"

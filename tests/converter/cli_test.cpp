@@ -5,27 +5,8 @@
 #include <QTest>
 
 #include "jpeg_probe.h"
-#include "png_fixture.h"
-#include "support/test_main.h"
-
-namespace {
-
-struct Result {
-  int code;
-  QString out;
-  QString error;
-};
-
-Result Run(const QStringList& arguments) {
-  QProcess process;
-  process.start(LUMECONV_BINARY, arguments);
-  process.waitForFinished(30000);
-  return {process.exitCode(),
-          QString::fromLocal8Bit(process.readAllStandardOutput()),
-          QString::fromLocal8Bit(process.readAllStandardError())};
-}
-
-}  // namespace
+#include "support/lumeconv.h"
+#include "support/png_fixture.h"
 
 class CliTest : public QObject {
   Q_OBJECT
@@ -59,11 +40,7 @@ class CliTest : public QObject {
   void NameBeginningWithADash() {
     QTemporaryDir dir;
     WritePng(dir.filePath("-in.png"), PngRecipe{});
-    QProcess process;
-    process.setWorkingDirectory(dir.path());
-    process.start(LUMECONV_BINARY, {"-q", "70", "--", "-in.png"});
-    QVERIFY(process.waitForFinished(30000));
-    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(RunLumeconv({"-q", "70", "--", "-in.png"}, dir.path()).code, 0);
     QVERIFY(QFile::exists(dir.filePath("-in.jpg")));
   }
 
@@ -77,7 +54,7 @@ class CliTest : public QObject {
     recipe.height = 64;
     WritePng(dir.filePath("in.png"), recipe);
     arguments.replaceInStrings("@", dir.filePath("in.png"));
-    const Result result = Run(arguments);
+    const LumeconvRun result = RunLumeconv(arguments);
     QCOMPARE(result.code, code);
     QCOMPARE(QFile::exists(dir.filePath("in.jpg")), quality > 0);
     if (code == 2) QVERIFY(result.error.contains("usage: lumeconv"));
@@ -85,7 +62,7 @@ class CliTest : public QObject {
     // The same image through the same quality gives the same bytes.
     QTemporaryDir again;
     WritePng(again.filePath("in.png"), recipe);
-    Run({"-q", QString::number(quality), again.filePath("in.png")});
+    RunLumeconv({"-q", QString::number(quality), again.filePath("in.png")});
     QFile a(dir.filePath("in.jpg"));
     QFile b(again.filePath("in.jpg"));
     QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
@@ -93,7 +70,7 @@ class CliTest : public QObject {
   }
 
   void HelpNamesEveryOptionAndCode() {
-    const Result result = Run({"--help"});
+    const LumeconvRun result = RunLumeconv({"--help"});
     QCOMPARE(result.code, 0);
     for (const char* text : {"-q QUALITY", "(default 85)", "-out FORMAT",
                              "(default jpeg)", "--version", "Exit codes"}) {
@@ -105,11 +82,11 @@ class CliTest : public QObject {
   }
 
   void Version() {
-    const Result result = Run({"--version"});
+    const LumeconvRun result = RunLumeconv({"--version"});
     QCOMPARE(result.code, 0);
     QVERIFY(result.out.startsWith("lumeconv "));
   }
 };
 
-BRISKLUME_TEST_CLASS(CliTest);
+QTEST_GUILESS_MAIN(CliTest)
 #include "cli_test.moc"

@@ -10,8 +10,7 @@
 
 #include "convert.h"
 #include "jpeg_probe.h"
-#include "png_fixture.h"
-#include "support/test_main.h"
+#include "support/png_fixture.h"
 
 Q_DECLARE_METATYPE(PngRecipe)
 
@@ -236,5 +235,5 @@ class ConversionTest : public QObject {
   }
 };
 
-BRISKLUME_TEST_CLASS(ConversionTest);
+QTEST_GUILESS_MAIN(ConversionTest)
 #include "conversion_test.moc"

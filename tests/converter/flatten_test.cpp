@@ -3,8 +3,6 @@
 #include <QTest>
 #include <vector>
 
-#include "support/test_main.h"
-
 using Samples = std::vector<int>;
 Q_DECLARE_METATYPE(Samples)
 
@@ -59,5 +57,5 @@ class FlattenTest : public QObject {
   }
 };
 
-BRISKLUME_TEST_CLASS(FlattenTest);
+QTEST_GUILESS_MAIN(FlattenTest)
 #include "flatten_test.moc"

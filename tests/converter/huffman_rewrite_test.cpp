@@ -10,7 +10,6 @@
 #include <random>
 
 #include "jpeg_probe.h"
-#include "support/test_main.h"
 
 namespace {
 
@@ -90,5 +89,5 @@ class HuffmanRewriteTest : public QObject {
   }
 };
 
-BRISKLUME_TEST_CLASS(HuffmanRewriteTest);
+QTEST_GUILESS_MAIN(HuffmanRewriteTest)
 #include "huffman_rewrite_test.moc"

@@ -3,7 +3,6 @@
 
 #include "filelist/file_list.h"
 #include "support/form_harness.h"
-#include "support/test_main.h"
 
 namespace {
 
@@ -76,5 +75,5 @@ class AddImageFilesTest : public QObject {
   }
 };
 
-BRISKLUME_TEST_CLASS(AddImageFilesTest);
+QTEST_MAIN(AddImageFilesTest)
 #include "add_image_files_test.moc"

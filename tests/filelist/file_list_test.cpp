@@ -9,7 +9,6 @@
 #include <QTreeWidget>
 
 #include "support/form_harness.h"
-#include "support/test_main.h"
 
 namespace {
 
@@ -203,7 +202,7 @@ class FileListTest : public QObject {
     q.Press(1);
     QCOMPARE(q.Viewport()->cursor().shape(), Qt::ArrowCursor);  // no icon file
     q.Release();
-    QFile::copy(qEnvironmentVariable("BRISKLUME_BUILD_DIR") + "/drag.ico",
+    QFile::copy(QStringLiteral(BUILD_DIR) + "/drag.ico",
                 q.harness.ProgramFolder() + "/drag.ico");
     q.Press(1);
     QCOMPARE(q.Viewport()->cursor().shape(), Qt::BitmapCursor);
@@ -212,5 +211,5 @@ class FileListTest : public QObject {
   }
 };
 
-BRISKLUME_TEST_CLASS(FileListTest);
+QTEST_MAIN(FileListTest)
 #include "file_list_test.moc"

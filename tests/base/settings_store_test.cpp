@@ -7,7 +7,6 @@
 
 #include "base/failure.h"
 #include "support/as_ordinary_user.h"
-#include "support/test_main.h"
 
 class SettingsStoreTest : public QObject {
   Q_OBJECT
@@ -146,5 +145,5 @@ class SettingsStoreTest : public QObject {
   }
 };
 
-BRISKLUME_TEST_CLASS(SettingsStoreTest);
+QTEST_GUILESS_MAIN(SettingsStoreTest)
 #include "settings_store_test.moc"

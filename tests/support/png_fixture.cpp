@@ -1,4 +1,4 @@
-#include "png_fixture.h"
+#include "support/png_fixture.h"
 
 #include <png.h>
 #include <zlib.h>
@@ -46,7 +46,8 @@ uint32_t SourceSample(const PngRecipe& recipe, uint32_t x, uint32_t y, int c) {
   // Smooth ramps that differ per channel, so JPEG keeps them close.
   const double t = (double(x) / std::max(1u, recipe.width - 1) * (c + 1) +
                     double(y) / std::max(1u, recipe.height - 1) * (3 - c)) /
-                   4.0;
+                       4.0 +
+                   recipe.seed * 0.137;
   uint32_t v = static_cast<uint32_t>(std::lround(std::fmod(t, 1.0) * max));
   if (recipe.transparent_colour && x % 4 == 0) v = TransparentSample(recipe);
   return v;

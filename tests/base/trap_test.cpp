@@ -6,7 +6,6 @@
 #include "base/error_report.h"
 #include "base/failure.h"
 #include "support/fake_dialogs.h"
-#include "support/test_main.h"
 
 class TrapTest : public QObject {
   Q_OBJECT
@@ -73,5 +72,5 @@ class TrapTest : public QObject {
   }
 };
 
-BRISKLUME_TEST_CLASS(TrapTest);
+QTEST_MAIN(TrapTest)
 #include "trap_test.moc"

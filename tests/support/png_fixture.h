@@ -19,6 +19,7 @@ struct PngRecipe {
   QByteArray exif;
   uint32_t ppm_x = 0;  // pHYs in pixels per metre when not 0
   uint32_t ppm_y = 0;
+  uint32_t seed = 0;  // shifts the picture, so that files differ
 };
 
 // The source sample of channel c at (x, y), in 0 .. 2^depth - 1; for palette

@@ -1,3 +1,0 @@
-#include "support/test_main.h"
-
-BRISKLUME_TEST_MAIN()
