@@ -32,6 +32,8 @@ struct Form1Environment {
 // The main window: every control, the start-up steps and the handlers that
 // hand each event to the subsystem that owns it.
 class Form1 : public QWidget {
+  Q_OBJECT
+
  public:
   explicit Form1(Form1Environment environment);
   ~Form1() override;

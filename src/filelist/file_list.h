@@ -16,6 +16,8 @@ bool FileListContains(const QTreeWidget& list, const QString& text);
 // The queue of input files on ListView1: one full path per row, in
 // conversion order. Handles the list's editing and its reorder drag.
 class FileList : public QObject {
+  Q_OBJECT
+
  public:
   // `holds_still` says when rows must neither move nor vanish: while a
   // batch run reads them by position.

@@ -95,6 +95,8 @@ QString StripJpg(const QString& png) { return png.chopped(4) + ".jpg"; }
 
 // When a caption was first set on the bar, and when it was first painted.
 class PaintClock : public QObject {
+  Q_OBJECT
+
  public:
   PaintClock(QProgressBar* bar, const QString& caption)
       : bar_(bar), caption_(caption) {

@@ -1,20 +1,25 @@
 #include "convert/converter_image.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
 
 class ConverterImageTest : public QObject {
   Q_OBJECT
 
  private slots:
+  // The converter built in this tree, stripped of its debugging symbols.
   void CarriesTheBuiltConverter() {
-    QFile built(QStringLiteral(BUILD_DIR) + "/lumeconv");
+    QFile built(QStringLiteral(BUILD_DIR) + "/lumeconv-embedded");
     QVERIFY(built.open(QIODevice::ReadOnly));
     const QByteArray image = ConverterImage();
     QVERIFY(
         image.startsWith("\x7f"
                          "ELF"));
     QVERIFY(image == built.readAll());
+    QVERIFY(!image.contains(".debug_info"));
+    QVERIFY(QFileInfo(QStringLiteral(LUMECONV_BINARY)).lastModified() <=
+            QFileInfo(built).lastModified());
   }
 };
 
