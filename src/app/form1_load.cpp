@@ -9,19 +9,20 @@
 #include "app/startup.h"
 #include "app/twips.h"
 #include "base/failure.h"
+#include "base/failure_numbers.h"
 #include "base/settings_store.h"
 #include "base/trap.h"
 #include "options/output_options.h"
 #include "util/path_exists.h"
 
 void Form1::Form_Load() {
-  Trap trap(env_.dialogs, "in Quorlent2021/08/31.Form1.Form_Load ");
+  Trap trap(env_.dialogs, ProcedureId("Form_Load"));
   const SettingsStore& store = env_.store;
 
   trap.Line(100, [&] { ApplySkin(*this, env_.program_folder); });
   trap.Line(102, [&] { setWindowTitle(kProductName); });
   trap.Line(102, [&] { setWindowIcon(QIcon(":/brisklume.png")); });
-  trap.Line(102, [&] { application_title_ = SetApplicationTitle(); });
+  trap.Set(102, application_title_, [] { return SetApplicationTitle(); });
 
   const QString hand_path = env_.program_folder + "/HAND-M.CUR";
   if (trap.Test(104, [&] { return PathExists(hand_path); })) {
@@ -42,7 +43,7 @@ void Form1::Form_Load() {
   trap.Line(134, [&] {
     const int quality = TextToInteger(store.Read("Slider1", "85"));
     if (quality < Slider1->minimum() || quality > Slider1->maximum()) {
-      throw Failure("Invalid property value", 380);
+      throw Failure("Invalid property value", kInvalidPropertyValue);
     }
     Slider1->setValue(quality);
   });

@@ -10,6 +10,7 @@
 
 #include "base/dialogs.h"
 #include "base/failure.h"
+#include "base/failure_numbers.h"
 #include "util/path_exists.h"
 
 QString SetApplicationTitle(const QString& product_name) {
@@ -60,7 +61,7 @@ void VisitHomePageRarely(Dialogs& dialogs,
 QString DesktopFolder(Dialogs& dialogs) {
   const QString desktop = dialogs.DesktopPath();
   if (desktop.isEmpty()) {
-    throw Failure("Invalid procedure call or argument", 5);
+    throw Failure("Invalid procedure call or argument", kInvalidProcedureCall);
   }
   return desktop + QDir::separator();
 }

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "base/failure.h"
+#include "base/failure_numbers.h"
 
 namespace {
 
@@ -62,12 +63,13 @@ void SettingsStore::Write(const QString& key, const QString& value) const {
 int TextToInteger(const QString& text) {
   bool ok = false;
   const double number = text.trimmed().toDouble(&ok);
-  if (!ok || !std::isfinite(number)) throw Failure("Type mismatch", 13);
+  if (!ok || !std::isfinite(number))
+    throw Failure("Type mismatch", kTypeMismatch);
   // Halves go to the even neighbour, as the default rounding mode does.
   const double rounded = std::nearbyint(number);
   if (rounded < std::numeric_limits<int>::min() ||
       rounded > std::numeric_limits<int>::max()) {
-    throw Failure("Overflow", 6);
+    throw Failure("Overflow", kOverflow);
   }
   return static_cast<int>(rounded);
 }
@@ -78,7 +80,7 @@ bool TextToBoolean(const QString& text) {
   if (trimmed.compare("False", Qt::CaseInsensitive) == 0) return false;
   bool ok = false;
   const double number = trimmed.toDouble(&ok);
-  if (!ok || std::isnan(number)) throw Failure("Type mismatch", 13);
+  if (!ok || std::isnan(number)) throw Failure("Type mismatch", kTypeMismatch);
   return number != 0;
 }
 

@@ -5,6 +5,10 @@
 #include "base/error_report.h"
 #include "base/failure.h"
 
+QString ProcedureId(const char* procedure) {
+  return QString("in Quorlent2021/08/31.Form1.") + procedure + " ";
+}
+
 bool Trap::Line(int line, const std::function<void()>& statement) {
   try {
     statement();

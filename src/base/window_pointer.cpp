@@ -7,6 +7,7 @@
 #include <QtEndian>
 
 #include "base/failure.h"
+#include "base/failure_numbers.h"
 
 void WindowPointer::Set(State state) {
   state_ = state;
@@ -43,12 +44,12 @@ void WindowPointer::Apply() {
 QCursor LoadCursorFile(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) {
-    throw Failure("File not found: " + path, 53);
+    throw Failure("File not found: " + path, kFileNotFound);
   }
   const QByteArray bytes = file.readAll();
   QImage image;
   if (!image.loadFromData(bytes, "CUR") && !image.loadFromData(bytes)) {
-    throw Failure("Invalid picture: " + path, 481);
+    throw Failure("Invalid picture: " + path, kInvalidPicture);
   }
   // The first directory entry of a cursor file holds its hot spot.
   int hot_x = -1;

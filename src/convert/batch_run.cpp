@@ -47,6 +47,19 @@ QString Section(const QString& header, const QStringList& lines) {
   return text;
 }
 
+// Why a converter run left no JPEG.
+QString ConverterFailure(int result, const RunnerOutcome& outcome) {
+  if (outcome.signal != 0) {
+    return QString("the converter was stopped by signal %1 (%2)")
+        .arg(outcome.signal)
+        .arg(QString::fromLocal8Bit(::strsignal(outcome.signal)));
+  }
+  if (result < 0) return "the converter could not be started";
+  return QString("the converter failed (exit code %1)").arg(result) +
+         (outcome.first_error_line.isEmpty() ? QString()
+                                             : ": " + outcome.first_error_line);
+}
+
 }  // namespace
 
 // What one run keeps from file to file.
@@ -118,19 +131,19 @@ void BatchRun::PaceBarPainting() {
 }
 
 void BatchRun::PushButton2_Click() {
-  Trap trap(dialogs_, "in Quorlent2021/08/31.Form1.PushButton2_Click ");
+  Trap trap(dialogs_, ProcedureId("PushButton2_Click"));
   const auto say = [&](const QString& text) {
     dialogs_.ShowMessage(application_title_, text, Dialogs::Icon::kNone);
   };
+  const auto end_run = [&] { trap.Line(196, [&] { running_ = false; }); };
+
   bool refused = false;
-  trap.Line(100, [&] { refused = running_; });
+  trap.Set(100, refused, [&] { return running_; });
   if (refused) return;
   trap.Line(102, [&] { running_ = true; });
-
   if (trap.Test(104, [&] { return files_.Count() == 0; })) {
     trap.Line(194, [&] { say("No files added."); });
-    trap.Line(196, [&] { running_ = false; });
-    return;
+    return end_run();
   }
   if (trap.Test(106, [&] {
         return !IsFolder(controls_.text2->text()) &&
@@ -139,34 +152,23 @@ void BatchRun::PushButton2_Click() {
     trap.Line(192, [&] {
       say("Folder does not exist. Please select another folder.");
     });
-    trap.Line(196, [&] { running_ = false; });
-    return;
+    return end_run();
   }
 
   trap.Line(110, [&] { pointer_.Set(WindowPointer::State::kBusy); });
   QByteArray image;
-  trap.Line(112, [&] { image = ConverterImage(); });
+  trap.Set(112, image, [] { return ConverterImage(); });
   Run run;
   // Closing the window mid-run removes the working folder too.
   const int cleanup = AddExitCleanup([&run] {
     if (run.work) run.work->Remove();
   });
-  trap.Line(114, [&] {
-    run.work = std::make_unique<WorkingFolder>();
-    const QString converter = run.work->Path() + "/lumeconv";
-    // The folder is new and ours alone: anything already at the path was
-    // not written by us and is never run.
-    if (!WriteBytesIfAbsent(image, converter)) {
-      throw Failure(Native(converter) + " was not created by this run.");
-    }
-    QFile::setPermissions(converter, QFile::ReadOwner | QFile::ExeOwner);
-    run.folder = run.work->Path();
-    run.converter = converter;
-  });
+  trap.Line(114, [&] { PrepareWorkingFolder(image, run); });
   image.clear();
 
-  trap.Line(116, [&] { run.rows = files_.Count(); });
+  trap.Set(116, run.rows, [&] { return files_.Count(); });
   for (int i = 1; i <= run.rows; ++i) ConvertRow(trap, i, run);
+
   trap.Line(178, [&] {
     if (run.work) run.work->Remove();
   });
@@ -178,83 +180,90 @@ void BatchRun::PushButton2_Click() {
   trap.Line(184, [&] { controls_.progress_bar1->setFormat("Progress Bar"); });
   trap.Line(190,
             [&] { say(DoneMessage(run.rows, run.failures, run.replaced)); });
-  trap.Line(196, [&] { running_ = false; });
+  end_run();
+}
+
+void BatchRun::PrepareWorkingFolder(const QByteArray& image, Run& run) {
+  run.work = std::make_unique<WorkingFolder>();
+  const QString converter = run.work->Path() + "/lumeconv";
+  // The folder is new and ours alone: anything already at the path was not
+  // written by us and is never run.
+  if (!WriteBytesIfAbsent(image, converter)) {
+    throw Failure(Native(converter) + " was not created by this run.");
+  }
+  QFile::setPermissions(converter, QFile::ReadOwner | QFile::ExeOwner);
+  run.folder = run.work->Path();
+  run.converter = converter;
 }
 
 void BatchRun::ConvertRow(Trap& trap, int i, Run& run) {
-  QString s;
-  trap.Line(118, [&] { s = files_.Text(i); });
+  QProgressBar* bar = controls_.progress_bar1;
+  QString source;
+  trap.Set(118, source, [&] { return files_.Text(i); });
   PaceBarPainting();
   trap.Line(120, [&] {
     const int n = files_.Count();
-    if (n > 0) SetBarValue(controls_.progress_bar1, 100.0 * i / n);
+    if (n > 0) SetBarValue(bar, 100.0 * i / n);
   });
-  trap.Line(122, [&] {
-    controls_.progress_bar1->setFormat("Processing: " + FileNamePart(s));
-  });
+  trap.Line(122,
+            [&] { bar->setFormat("Processing: " + FileNamePart(source)); });
   trap.Line(124, [&] { PumpEvents(); });
   trap.Line(126, [&] { pointer_.Set(WindowPointer::State::kBusy); });
-  QString b, t, j, d;
-  trap.Line(128, [&] { b = StripExtension(FileNamePart(s)); });
-  trap.Line(130, [&] { t = run.folder + "/temp.png"; });
-  trap.Line(132, [&] { j = run.folder + "/temp.jpg"; });
+  QString base_name, temp_png, temp_jpg, destination;
+  trap.Set(128, base_name,
+           [&] { return StripExtension(FileNamePart(source)); });
+  trap.Set(130, temp_png, [&] { return run.folder + "/temp.png"; });
+  trap.Set(132, temp_jpg, [&] { return run.folder + "/temp.jpg"; });
   if (trap.Test(134, [&] { return controls_.option1->isChecked(); })) {
-    trap.Line(136, [&] {
-      d = controls_.text2->text() + QDir::separator() + b + ".jpg";
+    trap.Set(136, destination, [&] {
+      return controls_.text2->text() + QDir::separator() + base_name + ".jpg";
     });
   } else if (trap.Test(138, [&] { return controls_.option2->isChecked(); })) {
-    trap.Line(140, [&] { d = FolderPart(s) + QDir::separator() + b + ".jpg"; });
+    trap.Set(140, destination, [&] {
+      return FolderPart(source) + QDir::separator() + base_name + ".jpg";
+    });
   }
-  trap.Line(142, [&] { d = CollapseBackslashes(d); });
+  trap.Set(142, destination, [&] { return CollapseBackslashes(destination); });
 
   const auto fail = [&](const QString& reason) {
-    run.failures << Native(s) + ": " + reason;
+    run.failures << Native(source) + ": " + reason;
   };
   // Without a working folder nothing is touched: the working paths would
   // lie at the root of the file system.
   if (run.converter.isEmpty()) return fail("no working folder could be made");
   // Refused before any copy: a FIFO or a device would block the run.
-  if (const QString problem = FileProblem(s); !problem.isEmpty()) {
+  if (const QString problem = FileProblem(source); !problem.isEmpty()) {
     return fail(problem);
   }
   // A failed conversion must never pick up the previous file's result.
-  trap.Line(143, [&] { DeleteFileQuiet(j); });
-  trap.Line(144, [&] { CopyFileChecked(s, t); });
-  if (!trap.Test(162, [&] { return IsPresent(t); })) {
+  trap.Line(143, [&] { DeleteFileQuiet(temp_jpg); });
+  trap.Line(144, [&] { CopyFileChecked(source, temp_png); });
+  if (!trap.Test(162, [&] { return IsPresent(temp_png); })) {
     return fail("the file could not be read");
   }
   QString command;
-  trap.Line(164, [&] {
-    command = Quoted(run.converter) + " -q " +
-              QString::number(controls_.slider1->value()) + " -out jpeg " +
-              Quoted(t);
+  trap.Set(164, command, [&] {
+    return Quoted(run.converter) + " -q " +
+           QString::number(controls_.slider1->value()) + " -out jpeg " +
+           Quoted(temp_png);
   });
   RunnerOutcome outcome;
   int result = 0;
-  trap.Line(166, [&] {
-    QProgressBar* bar = controls_.progress_bar1;
+  trap.Set(166, result, [&] {
     RunnerSetup setup = runner_setup_;
     setup.inherited_descriptor = run.work->Descriptor();
-    result = ConverterRunner(command, 0, bar, bar->format(), bar->value(),
-                             files_.Count(), &outcome, setup);
+    return ConverterRunner(command, 0, bar, bar->format(), bar->value(),
+                           files_.Count(), &outcome, setup);
   });
   QString failure;
-  if (trap.Test(168, [&] { return IsPresent(j); })) {
-    trap.Line(170, [&] { failure = Deliver(j, s, d, run); });
-    trap.Line(172, [&] { DeleteFileQuiet(j); });
-  } else if (outcome.signal != 0) {
-    failure = QString("the converter was stopped by signal %1 (%2)")
-                  .arg(outcome.signal)
-                  .arg(QString::fromLocal8Bit(::strsignal(outcome.signal)));
-  } else if (result < 0) {
-    failure = "the converter could not be started";
+  if (trap.Test(168, [&] { return IsPresent(temp_jpg); })) {
+    trap.Set(170, failure,
+             [&] { return Deliver(temp_jpg, source, destination, run); });
+    trap.Line(172, [&] { DeleteFileQuiet(temp_jpg); });
   } else {
-    failure =
-        QString("the converter failed (exit code %1)").arg(result) +
-        (outcome.first_error_line.isEmpty() ? QString()
-                                            : ": " + outcome.first_error_line);
+    failure = ConverterFailure(result, outcome);
   }
-  trap.Line(174, [&] { DeleteFileQuiet(t); });
+  trap.Line(174, [&] { DeleteFileQuiet(temp_png); });
   if (!failure.isEmpty()) fail(failure);
 }
 

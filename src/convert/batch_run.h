@@ -45,6 +45,8 @@ class BatchRun {
  private:
   struct Run;
 
+  // Makes the run's working folder and writes the converter into it.
+  void PrepareWorkingFolder(const QByteArray& image, Run& run);
   // One row of the queue, from reading it to removing its working files.
   void ConvertRow(Trap& trap, int i, Run& run);
   // Copies the result to its destination unless that would overwrite a

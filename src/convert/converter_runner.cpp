@@ -11,13 +11,11 @@
 #include <cmath>
 #include <csignal>
 
+#include "base/failure_numbers.h"
 #include "base/pump_events.h"
 #include "base/shutdown.h"
 
 namespace {
-
-// The failure number of a program that cannot be found or run.
-constexpr int kFileNotFound = 53;
 
 int RoundHalfEven(double value) {
   return static_cast<int>(std::nearbyint(value));

@@ -10,10 +10,10 @@
 
 void AddImageFiles(Dialogs& dialogs, FileList& list,
                    const QString& application_title) {
-  Trap trap(dialogs, "in Quorlent2021/08/31.Form1.PushButton1_Click ");
+  Trap trap(dialogs, ProcedureId("PushButton1_Click"));
   QString chosen;
-  trap.Line(108, [&] {
-    chosen = dialogs.OpenFiles(
+  trap.Set(108, chosen, [&] {
+    return dialogs.OpenFiles(
         "Add File(s) - Hold Ctrl or Shift to select multiple files",
         "All PNG (*.png)");
   });
@@ -26,21 +26,21 @@ void AddImageFiles(Dialogs& dialogs, FileList& list,
     return;
   }
   QStringList parts;
-  trap.Line(112, [&] { parts = chosen.split(QChar(0)); });
+  trap.Set(112, parts, [&] { return chosen.split(QChar(0)); });
   if (parts.size() == 1) {
     trap.Line(118, [&] { list.Append(parts[0]); });
     return;
   }
   for (qsizetype i = 1; i < parts.size(); ++i) {
     QString path;
-    trap.Line(128, [&] {
+    trap.Set(128, path, [&] {
       // The root already ends in the separator; doubling it there would
       // read as a network prefix.
       const bool ends_in_separator = parts[0].endsWith(QDir::separator());
-      path = parts[0] + (ends_in_separator ? "" : QString(QDir::separator())) +
+      return parts[0] + (ends_in_separator ? "" : QString(QDir::separator())) +
              parts[i];
     });
-    trap.Line(130, [&] { path = CollapseBackslashes(path); });
+    trap.Set(130, path, [&] { return CollapseBackslashes(path); });
     trap.Line(132, [&] { list.Append(path); });
   }
 }

@@ -48,10 +48,9 @@ int FileList::DragItem() const {
 }
 
 void FileList::PushButton4_Click() {
-  Trap(dialogs_, "in Quorlent2021/08/31.Form1.PushButton4_Click ")
-      .Line(100, [&] {
-        if (!Frozen()) list_->clear();
-      });
+  Trap(dialogs_, ProcedureId("PushButton4_Click")).Line(100, [&] {
+    if (!Frozen()) list_->clear();
+  });
 }
 
 void FileList::RemoveSelected() {

@@ -12,10 +12,6 @@ namespace {
 
 // These handlers have no numbered statements of their own; a failure (a store
 // that cannot be written) is still reported, naming the handler.
-QString HandlerId(const char* handler) {
-  return QString("in Quorlent2021/08/31.Form1.") + handler + " ";
-}
-
 constexpr int kHandlerLine = 100;
 
 }  // namespace
@@ -31,7 +27,7 @@ QString OutputOptions::QualityCaption(int quality) {
 void OutputOptions::Slider1_Change() {
   const int quality = controls_.slider1->value();
   controls_.frame1->setTitle(QualityCaption(quality));
-  Trap(dialogs_, HandlerId("Slider1_Change")).Line(kHandlerLine, [&] {
+  Trap(dialogs_, ProcedureId("Slider1_Change")).Line(kHandlerLine, [&] {
     store_.Write("Slider1", QString::number(quality));
   });
 }
@@ -41,7 +37,7 @@ void OutputOptions::Option1_Click() { StoreDestination("Option1_Click"); }
 void OutputOptions::Option2_Click() { StoreDestination("Option2_Click"); }
 
 void OutputOptions::StoreDestination(const char* handler) {
-  Trap trap(dialogs_, HandlerId(handler));
+  Trap trap(dialogs_, ProcedureId(handler));
   trap.Line(kHandlerLine, [&] {
     store_.Write("Option1", BooleanText(controls_.option1->isChecked()));
   });
@@ -52,7 +48,7 @@ void OutputOptions::StoreDestination(const char* handler) {
 }
 
 void OutputOptions::Text2_Change() {
-  Trap(dialogs_, HandlerId("Text2_Change")).Line(kHandlerLine, [&] {
+  Trap(dialogs_, ProcedureId("Text2_Change")).Line(kHandlerLine, [&] {
     store_.Write("Text2", controls_.text2->text());
   });
 }

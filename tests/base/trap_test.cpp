@@ -41,7 +41,7 @@ class TrapTest : public QObject {
 
   void EachFailureReportedAndProcedureGoesOn() {
     FakeDialogs dialogs;
-    Trap trap(dialogs, "in Quorlent2021/08/31.Form1.Form_Load ");
+    Trap trap(dialogs, ProcedureId("Form_Load"));
     QStringList ran;
     trap.Line(100, [&] {
       ran << "100";
@@ -59,6 +59,20 @@ class TrapTest : public QObject {
     QVERIFY(reports[0].text.contains("Form_Load at line 100\n"));
     QVERIFY(reports[1].text.startsWith("second\n"));
     QVERIFY(reports[1].text.contains("at line 102\n"));
+  }
+
+  // A failed expression leaves its target as it was; a good one sets it.
+  void SetKeepsTheOldValueOnFailure() {
+    FakeDialogs dialogs;
+    Trap trap(dialogs, ProcedureId("PushButton2_Click"));
+    int quality = 85;
+    trap.Set(134, quality, []() -> int { throw Failure("Type mismatch", 13); });
+    QCOMPARE(quality, 85);
+    trap.Set(136, quality, [] { return 40; });
+    QCOMPARE(quality, 40);
+    QCOMPARE(dialogs.ErrorReports().size(), 1);
+    QVERIFY(dialogs.ErrorReports()[0].text.contains(
+        "in Quorlent2021/08/31.Form1.PushButton2_Click at line 134\n"));
   }
 
   void FailingTestEntersItsBlock() {
