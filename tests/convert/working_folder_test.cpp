@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/files.h"
+
 namespace {
 
 // TEMP and the user's cache folder pointed at test folders for a while.
@@ -130,28 +132,18 @@ class WorkingFolderTest : public QObject {
     QTemporaryDir dir;
     const Environment env(dir.path().toUtf8(), dir.filePath("cache").toUtf8());
     WorkingFolder folder;
-    QFile ours(folder.Path() + "/lumeconv");
-    QVERIFY(ours.open(QIODevice::WriteOnly));
-    ours.write("ours");
-    ours.close();
+    QVERIFY(Save(folder.Path() + "/lumeconv", "ours"));
     QVERIFY(QDir().rename(folder.Location(), dir.filePath("moved")));
     QVERIFY(QDir().mkdir(folder.Location()));
-    QFile impostor(folder.Location() + "/lumeconv");
-    QVERIFY(impostor.open(QIODevice::WriteOnly));
-    impostor.write("theirs");
-    impostor.close();
-    QFile read(folder.Path() + "/lumeconv");
-    QVERIFY(read.open(QIODevice::ReadOnly));
-    QCOMPARE(read.readAll(), QByteArray("ours"));
+    QVERIFY(Save(folder.Location() + "/lumeconv", "theirs"));
+    QCOMPARE(Load(folder.Path() + "/lumeconv"), QByteArray("ours"));
   }
 
   void FoldersOfEndedRunsAreRemoved() {
     QTemporaryDir dir;
     const Environment env(dir.path().toUtf8(), dir.filePath("cache").toUtf8());
     QVERIFY(QDir(dir.path()).mkdir("brisklume-ended"));
-    QFile left(dir.filePath("brisklume-ended/temp.png"));
-    QVERIFY(left.open(QIODevice::WriteOnly));
-    left.close();
+    QVERIFY(Save(dir.filePath("brisklume-ended/temp.png"), {}));
     QVERIFY(QDir(dir.path()).mkdir("other"));
     WorkingFolder running;
     const QString running_name = QFileInfo(running.Location()).fileName();
