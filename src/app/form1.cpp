@@ -16,6 +16,7 @@
 #include "app/twips.h"
 #include "base/shutdown.h"
 #include "convert/batch_run.h"
+#include "filelist/add_folder.h"
 #include "filelist/add_image_files.h"
 #include "filelist/file_list.h"
 #include "options/output_options.h"
@@ -150,6 +151,8 @@ void Form1::WireHandlers() {
           [this] { PushButton1_Click(); });
   connect(PushButton4, &QPushButton::clicked, this,
           [this] { PushButton4_Click(); });
+  connect(PushButton3, &QPushButton::clicked, this,
+          [this] { PushButton3_Click(); });
 
   setMouseTracking(true);
   for (QPushButton* button : {PushButton1, PushButton2, PushButton3,
@@ -196,6 +199,10 @@ void Form1::PushButton1_Click() {
 }
 
 void Form1::PushButton2_Click() { batch_run_->PushButton2_Click(); }
+
+void Form1::PushButton3_Click() {
+  AddAllFilesInFolder(env_.dialogs, *file_list_, pointer_, env_.store);
+}
 
 void Form1::PushButton4_Click() { file_list_->PushButton4_Click(); }
 

@@ -49,6 +49,7 @@ class Form1 : public QWidget {
 
   void PushButton1_Click();
   void PushButton2_Click();
+  void PushButton3_Click();
   void PushButton4_Click();
 
   QTreeWidget* ListView1;

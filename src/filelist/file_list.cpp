@@ -1,11 +1,17 @@
 #include "filelist/file_list.h"
 
+#include <QDir>
+#include <QDropEvent>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QTreeWidget>
+#include <QUrl>
 
 #include "base/trap.h"
 #include "base/window_pointer.h"
+#include "filelist/add_folder.h"
+#include "util/path_helpers.h"
 
 bool FileListContains(const QTreeWidget& list, const QString& text) {
   const int count = list.topLevelItemCount();
@@ -25,6 +31,8 @@ FileList::FileList(QTreeWidget* list, WindowPointer& pointer, Dialogs& dialogs,
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->setDragEnabled(false);  // never a drag source towards other programs
   list_->setUniformRowHeights(true);
+  list_->setAcceptDrops(true);
+  list_->viewport()->setAcceptDrops(true);
   list_->installEventFilter(this);
   // The hover rule hears the list without a pressed button too.
   list_->viewport()->setMouseTracking(true);
@@ -131,6 +139,44 @@ void FileList::ScrollAssist(const QPoint& position, int hit_row) {
   }
 }
 
+bool FileList::OffersFiles(const QMimeData* data) {
+  if (!data || !data->hasUrls() || data->urls().isEmpty()) return false;
+  for (const QUrl& url : data->urls()) {
+    if (!url.isLocalFile()) return false;
+  }
+  return true;
+}
+
+void FileList::ListView1_OLEDragOver(QDropEvent* event) {
+  if (OffersFiles(event->mimeData())) {
+    event->acceptProposedAction();
+  } else {
+    event->setDropAction(Qt::IgnoreAction);
+    event->ignore();
+  }
+}
+
+void FileList::ListView1_OLEDragDrop(const QMimeData* data) {
+  if (!OffersFiles(data)) return;
+  // A drop has no trap: what cannot be examined is passed over.
+  const Statement passing_over = [](int, const std::function<void()>& step) {
+    try {
+      step();
+    } catch (const std::exception&) {
+    }
+  };
+  for (const QUrl& url : data->urls()) {
+    const QString path = QDir::toNativeSeparators(url.toLocalFile());
+    if (!IsFolder(path)) {
+      Append(path);
+      continue;
+    }
+    QStringList collection{CollectionEntry(path)};
+    GetSubDirectories2016(collection, true, dialogs_);
+    AppendFilesOfFolders(collection, "*.*", *this, passing_over);
+  }
+}
+
 bool FileList::eventFilter(QObject* watched, QEvent* event) {
   if (watched == list_ && event->type() == QEvent::KeyPress &&
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
@@ -151,6 +197,16 @@ bool FileList::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseButtonDblClick:
       RemoveSelected();
       return true;
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+      ListView1_OLEDragOver(static_cast<QDropEvent*>(event));
+      return true;
+    case QEvent::Drop: {
+      auto* drop = static_cast<QDropEvent*>(event);
+      if (OffersFiles(drop->mimeData())) drop->acceptProposedAction();
+      ListView1_OLEDragDrop(drop->mimeData());
+      return true;
+    }
     default:
       return false;
   }

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class Dialogs;
+class FileList;
+class SettingsStore;
+class WindowPointer;
+
+// The folder walk and its helpers (module AddFolder). A folder collection
+// holds folder paths, each ending in the separator.
+
+// Extends the collection in place by every folder below its entries,
+// breadth first. A folder that may not be listed is dropped from the
+// collection without a word; other failures are reported and the walk goes
+// on. A folder reached a second time (through a symbolic link) is not
+// walked again.
+void GetSubDirectories2016(QStringList& collection, bool recurse,
+                           Dialogs& dialogs);
+
+// The names of the existing files (not folders) in the folder that match
+// the pattern, without regard to case, in the order the file system lists
+// them. "*" matches any run of characters, "?" any one; "*.*" also matches
+// a name without a dot. Throws Failure when the folder cannot be listed.
+QStringList ListFilesInFolder(const QString& folder, const QString& pattern);
+
+// True when a folder name holds a character the walk does not accept: a
+// control character (below 32, or 127 to 159) or "?".
+bool HasUnsafeChars(const QString& name);
+
+// Runs one numbered statement of a procedure: the button's trap, or for a
+// drop a plain call that passes over what fails.
+using Statement = std::function<void(int line, const std::function<void()>&)>;
+
+// Appends to the list every file in the collection's folders that matches
+// the pattern, folder by folder in collection order: names beginning with
+// "~" and files whose attributes are exactly hidden and archive are left
+// out.
+void AppendFilesOfFolders(const QStringList& collection, const QString& pattern,
+                          FileList& list, const Statement& statement);
+
+// The folder text a collection holds for a folder: with one trailing
+// separator.
+QString CollectionEntry(const QString& folder);
+
+// "Add All File(s) In Folder".
+void AddAllFilesInFolder(Dialogs& dialogs, FileList& list,
+                         WindowPointer& pointer, const SettingsStore& store);
