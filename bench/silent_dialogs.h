@@ -11,11 +11,12 @@ class SilentDialogs : public Dialogs {
   bool AskYesNo(const QString&, const QString&) override { return false; }
   QString OpenFiles(const QString&, const QString&) override { return {}; }
   QString BrowseForFolder(const QString&, const QString&) override {
-    return {};
+    return folder_answer;
   }
   void OpenUrl(const QString&) override {}
   void OpenFolder(const QString&) override {}
   QString DesktopPath() override { return "/tmp"; }
 
   QString last_message;
+  QString folder_answer;  // what the folder browser "chooses"
 };

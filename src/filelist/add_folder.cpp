@@ -52,16 +52,20 @@ class Listing {
   Listing(const Listing&) = delete;
   Listing& operator=(const Listing&) = delete;
 
-  // The next entry's name and whether it may be a folder; false at the end.
-  bool Next(QString* name, bool* maybe_folder) {
+  // What the listing says an entry is; kOther asks for a closer look.
+  enum class Kind { kFile, kFolder, kOther };
+
+  // The next entry's name and kind; false at the end.
+  bool Next(QString* name, Kind* kind) {
     while (const dirent* entry = ::readdir(dir_)) {
       if (std::strcmp(entry->d_name, ".") == 0 ||
           std::strcmp(entry->d_name, "..") == 0) {
         continue;
       }
       *name = QFile::decodeName(entry->d_name);
-      *maybe_folder = entry->d_type == DT_DIR || entry->d_type == DT_LNK ||
-                      entry->d_type == DT_UNKNOWN;
+      *kind = entry->d_type == DT_REG   ? Kind::kFile
+              : entry->d_type == DT_DIR ? Kind::kFolder
+                                        : Kind::kOther;
       return true;
     }
     return false;
@@ -100,15 +104,15 @@ void Walk(QStringList& collection, bool recurse, Dialogs& dialogs,
     try {
       Listing listing(d);
       QString name;
-      bool maybe_folder = false;
-      while (listing.Next(&name, &maybe_folder)) {
-        if (!maybe_folder) continue;
+      Listing::Kind kind;
+      while (listing.Next(&name, &kind)) {
+        if (kind == Listing::Kind::kFile) continue;
         PumpEvents();
         if (HasUnsafeChars(name)) continue;
         const QString sub = d + name;
-        const std::optional<FileId> id = IdentityOf(sub);
+        const std::optional<FileId> id = FolderIdentityOf(sub);
         // A link back up the tree would lead round for ever.
-        if (!IsFolder(sub) || !id || !seen.insert(*id).second) continue;
+        if (!id || !seen.insert(*id).second) continue;
         found << CollectionEntry(sub);
       }
     } catch (const Failure& failure) {
@@ -151,9 +155,11 @@ QStringList ListFilesInFolder(const QString& folder, const QString& pattern) {
   QStringList names;
   Listing listing(base);
   QString name;
-  bool maybe_folder = false;
-  while (listing.Next(&name, &maybe_folder)) {
-    if (expression.match(name).hasMatch() && IsExistingFile(base + name)) {
+  Listing::Kind kind;
+  while (listing.Next(&name, &kind)) {
+    // The listing knows most entries' kind; only the others are opened.
+    if (kind != Listing::Kind::kFolder && expression.match(name).hasMatch() &&
+        (kind == Listing::Kind::kFile || IsExistingFile(base + name))) {
       names << name;
     }
   }
@@ -185,8 +191,10 @@ void AppendFilesOfFolders(const QStringList& collection, const QString& pattern,
       }
       if (name.startsWith('~')) continue;
       statement(124, [&] {
+        // The listing has just found the file; only a hidden one (its name
+        // begins with ".") can be exactly hidden and archive.
         const QString path = JoinPath(folder, name);
-        if (IsExistingFile(path) && FileAttributes(path) != kHiddenArchive) {
+        if (!name.startsWith('.') || FileAttributes(path) != kHiddenArchive) {
           list.Append(CollapseBackslashes(path));
         }
       });

@@ -14,3 +14,5 @@ struct FileId {
 
 // The identity of the file the path leads to; none when nothing is there.
 std::optional<FileId> IdentityOf(const QString& path);
+// The same, for a folder only: none for anything else.
+std::optional<FileId> FolderIdentityOf(const QString& path);
