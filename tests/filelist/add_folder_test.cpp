@@ -275,8 +275,7 @@ class AddFolderTest : public QObject {
         << QStringList{"D/a.png",  "D/b.jpg",   "D/notes.txt",
                        "D/readme", "D/S/s.png", "F/notes.txt"};
     QTest::newRow("two folders")
-        << QStringList{"D/S", "F"}
-        << QStringList{"D/S/s.png", "F/notes.txt"};
+        << QStringList{"D/S", "F"} << QStringList{"D/S/s.png", "F/notes.txt"};
   }
   void Drops() {
     QFETCH(QStringList, dropped);
