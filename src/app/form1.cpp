@@ -15,11 +15,13 @@
 #include "app/caption_bar.h"
 #include "app/twips.h"
 #include "base/shutdown.h"
+#include "base/trap.h"
 #include "convert/batch_run.h"
 #include "filelist/add_folder.h"
 #include "filelist/add_image_files.h"
 #include "filelist/file_list.h"
 #include "options/output_options.h"
+#include "samples/samples.h"
 
 namespace {
 
@@ -138,6 +140,8 @@ void Form1::WireHandlers() {
           [this] { output_options_->Option2_Click(); });
   connect(Text2, &QLineEdit::textChanged, this,
           [this] { output_options_->Text2_Change(); });
+  connect(PushButton6, &QPushButton::clicked, this,
+          [this] { output_options_->PushButton6_Click(); });
 
   file_list_ = std::make_unique<FileList>(
       ListView1, pointer_, env_.dialogs, env_.program_folder,
@@ -153,6 +157,8 @@ void Form1::WireHandlers() {
           [this] { PushButton4_Click(); });
   connect(PushButton3, &QPushButton::clicked, this,
           [this] { PushButton3_Click(); });
+  connect(PushButton5, &QPushButton::clicked, this,
+          [this] { PushButton5_Click(); });
 
   setMouseTracking(true);
   for (QPushButton* button : {PushButton1, PushButton2, PushButton3,
@@ -205,6 +211,13 @@ void Form1::PushButton3_Click() {
 }
 
 void Form1::PushButton4_Click() { file_list_->PushButton4_Click(); }
+
+void Form1::PushButton5_Click() {
+  Trap(env_.dialogs, ProcedureId("PushButton5_Click")).Line(100, [&] {
+    LoadSampleFiles(*file_list_, env_.program_folder, env_.store, env_.dialogs,
+                    application_title_);
+  });
+}
 
 void Form1::closeEvent(QCloseEvent*) { EndProcess(); }
 

@@ -51,6 +51,7 @@ class Form1 : public QWidget {
   void PushButton2_Click();
   void PushButton3_Click();
   void PushButton4_Click();
+  void PushButton5_Click();
 
   QTreeWidget* ListView1;
   QPushButton* PushButton1;

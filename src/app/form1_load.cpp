@@ -13,6 +13,7 @@
 #include "base/settings_store.h"
 #include "base/trap.h"
 #include "options/output_options.h"
+#include "samples/samples.h"
 #include "util/path_exists.h"
 
 void Form1::Form_Load() {
@@ -30,6 +31,7 @@ void Form1::Form_Load() {
   }
 
   trap.Line(108, [&] { VisitHomePageRarely(env_.dialogs, env_.chance); });
+  trap.Line(108, [&] { RecordSampleFilesOnce(env_.program_folder, store); });
 
   trap.Line(128, [&] {
     ListView1->setColumnCount(1);

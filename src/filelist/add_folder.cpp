@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <set>
 
 #include "base/dialogs.h"
@@ -153,7 +154,15 @@ QStringList ListFilesInFolder(const QString& folder, const QString& pattern) {
   const QString base = CollectionEntry(folder);
   const QRegularExpression expression = PatternExpression(pattern);
   QStringList names;
-  Listing listing(base);
+  // A folder that cannot be listed holds no names, as a listing that finds
+  // nothing; the walk has its own rule for such folders.
+  std::unique_ptr<Listing> opened;
+  try {
+    opened = std::make_unique<Listing>(base);
+  } catch (const Failure&) {
+    return names;
+  }
+  Listing& listing = *opened;
   QString name;
   Listing::Kind kind;
   while (listing.Next(&name, &kind)) {

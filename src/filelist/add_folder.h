@@ -23,7 +23,7 @@ void GetSubDirectories2016(QStringList& collection, bool recurse,
 // The names of the existing files (not folders) in the folder that match
 // the pattern, without regard to case, in the order the file system lists
 // them. "*" matches any run of characters, "?" any one; "*.*" also matches
-// a name without a dot. Throws Failure when the folder cannot be listed.
+// a name without a dot. None when the folder cannot be listed.
 QStringList ListFilesInFolder(const QString& folder, const QString& pattern);
 
 // True when a folder name holds a character the walk does not accept: a

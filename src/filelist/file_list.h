@@ -28,6 +28,7 @@ class FileList : public QObject {
 
   void Append(const QString& path);
   int Count() const;
+  const QTreeWidget& View() const { return *list_; }
   QString Text(int row) const;  // rows from 1
 
   // "Clear List".

@@ -1,10 +1,12 @@
 #include "options/output_options.h"
 
+#include <QDir>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSlider>
 
+#include "base/dialogs.h"
 #include "base/settings_store.h"
 #include "base/trap.h"
 
@@ -51,6 +53,28 @@ void OutputOptions::Text2_Change() {
   Trap(dialogs_, ProcedureId("Text2_Change")).Line(kHandlerLine, [&] {
     store_.Write("Text2", controls_.text2->text());
   });
+}
+
+void OutputOptions::PushButton6_Click() {
+  Trap trap(dialogs_, ProcedureId("PushButton6_Click"));
+  QString chosen;
+  trap.Set(100, last_browse_folder_,
+           [&] { return store_.Read("LastFolderDot", ""); });
+  trap.Set(100, chosen, [&] {
+    return dialogs_.BrowseForFolder("Please select folder:",
+                                    last_browse_folder_);
+  });
+  if (trap.Test(102, [&] { return chosen.isEmpty(); })) return;
+  trap.Line(104, [&] {
+    last_browse_folder_ = chosen;
+    store_.Write("LastFolderDot", chosen);
+  });
+  if (trap.Test(104, [&] { return !chosen.endsWith(QDir::separator()); })) {
+    trap.Line(106,
+              [&] { controls_.text2->setText(chosen + QDir::separator()); });
+  } else {
+    trap.Line(108, [&] { controls_.text2->setText(chosen); });
+  }
 }
 
 void OutputOptions::SetOption(QRadioButton* button, bool chosen) {

@@ -31,6 +31,8 @@ class OutputOptions {
   void Option1_Click();
   void Option2_Click();
   void Text2_Change();
+  // "...": chooses the output folder, starting where "..." chose last.
+  void PushButton6_Click();
 
   // Sets an option button the way code does: choosing it raises its click
   // handler, clearing it clears only that button.
@@ -42,4 +44,5 @@ class OutputOptions {
   Controls controls_;
   const SettingsStore& store_;
   Dialogs& dialogs_;
+  QString last_browse_folder_;
 };

@@ -394,7 +394,8 @@ class Form1Test : public QObject {
     }
     QCOMPARE(
         handlers,
-        QStringList({"in Quorlent2021/08/31.Form1.Text2_Change at line 100",
+        QStringList({"in Quorlent2021/08/31.Form1.Form_Load at line 108",
+                     "in Quorlent2021/08/31.Form1.Text2_Change at line 100",
                      "in Quorlent2021/08/31.Form1.Option1_Click at line 100",
                      "in Quorlent2021/08/31.Form1.Option1_Click at line 100"}));
     QVERIFY(form.Frame2->isEnabled());
