@@ -21,12 +21,6 @@
 
 namespace {
 
-QStringList Rows(FileList& files) {
-  QStringList rows;
-  for (int i = 1; i <= files.Count(); ++i) rows << files.Text(i);
-  return rows;
-}
-
 // Makes the files and folders named (a name ending in "/" is a folder).
 void Make(const QString& root, const QStringList& entries) {
   for (const QString& entry : entries) {

@@ -24,12 +24,6 @@ QPoint RowCentre(QTreeWidget* list, int row) {
   return list->visualItemRect(list->topLevelItem(row - 1)).center();
 }
 
-QStringList Rows(FileList& files) {
-  QStringList rows;
-  for (int i = 1; i <= files.Count(); ++i) rows << files.Text(i);
-  return rows;
-}
-
 struct Queue {
   explicit Queue(const QStringList& paths) : form(harness.Load()) {
     form.show();

@@ -12,12 +12,6 @@
 
 namespace {
 
-QStringList Rows(FileList& files) {
-  QStringList rows;
-  for (int i = 1; i <= files.Count(); ++i) rows << files.Text(i);
-  return rows;
-}
-
 QStringList Recorded(const SettingsStore& store) {
   const QString plain =
       UnscrambleText(store.Read("Snapshot", "<none>"), kSampleKey);

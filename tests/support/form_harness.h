@@ -5,6 +5,7 @@
 
 #include "app/form1.h"
 #include "base/settings_store.h"
+#include "filelist/file_list.h"
 #include "support/fake_dialogs.h"
 
 // A main window over a private program folder and settings file, with
@@ -34,3 +35,10 @@ struct FormHarness {
   double chance_value;
   std::unique_ptr<Form1> form;
 };
+
+// The queue's rows, from the first.
+inline QStringList Rows(FileList& files) {
+  QStringList rows;
+  for (int i = 1; i <= files.Count(); ++i) rows << files.Text(i);
+  return rows;
+}
