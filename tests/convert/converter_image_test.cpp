@@ -18,9 +18,10 @@ class ConverterImageTest : public QObject {
                          "ELF"));
     QVERIFY(image == built.readAll());
     QVERIFY(!image.contains(".debug_info"));
-    // It asks for the system's libraries instead of carrying copies, so
+    // It asks for the system's libraries (zlib comes with libpng) instead
+    // of carrying copies, so
     // that their security updates reach it.
-    for (const char* library : {"libpng16.so", "libjpeg.so", "libz.so"}) {
+    for (const char* library : {"libpng16.so", "libjpeg.so"}) {
       QVERIFY2(image.contains(library), library);
     }
     QVERIFY(QFileInfo(QStringLiteral(LUMECONV_BINARY)).lastModified() <=
