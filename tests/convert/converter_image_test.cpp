@@ -19,8 +19,7 @@ class ConverterImageTest : public QObject {
     QVERIFY(image == built.readAll());
     QVERIFY(!image.contains(".debug_info"));
     // It asks for the system's libraries (zlib comes with libpng) instead
-    // of carrying copies, so
-    // that their security updates reach it.
+    // of carrying copies, so that their security updates reach it.
     for (const char* library : {"libpng16.so", "libjpeg.so"}) {
       QVERIFY2(image.contains(library), library);
     }
