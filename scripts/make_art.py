@@ -5,6 +5,7 @@ Run from the repository root; writes into resources/. Uses only the standard
 library so it runs anywhere Python does.
 """
 import math
+import os
 import struct
 import zlib
 
@@ -103,17 +104,23 @@ def write_cursor(path, pixels, hot_x, hot_y, kind):
 
 
 def icon_pixels(size=64):
-    """A photo card (sky, sun, hills) on a rounded orange tile."""
+    """A photo card (sky, sun, hills) on a rounded orange tile.
+
+    Drawn on a 64-unit grid, sampled at each pixel's centre for any size.
+    """
     px = [[(0, 0, 0, 0)] * size for _ in range(size)]
+    unit = 64 / size
     r = 12
-    for y in range(size):
-        for x in range(size):
-            cx = min(max(x, r), size - 1 - r)
-            cy = min(max(y, r), size - 1 - r)
+    for py in range(size):
+        for pxx in range(size):
+            x = (pxx + 0.5) * unit - 0.5
+            y = (py + 0.5) * unit - 0.5
+            cx = min(max(x, r), 63 - r)
+            cy = min(max(y, r), 63 - r)
             d = math.hypot(x - cx, y - cy)
             if d > r:
                 continue
-            t = y / size
+            t = y / 64
             colour = (int(245 - 40 * t), int(140 - 60 * t), int(40 + 10 * t))
             if 12 <= x < 52 and 14 <= y < 50:
                 colour = (255, 255, 255)
@@ -126,12 +133,17 @@ def icon_pixels(size=64):
                         colour = (60, 150, 70)
                     if y > 44 - 0.3 * (x - 15):
                         colour = (40, 115, 55)
-            alpha = 255 if d <= r - 1 else int(255 * (r - d))
-            px[y][x] = colour + (alpha,)
+            alpha = 255 if d <= r - unit else int(255 * (r - d) / unit)
+            px[py][pxx] = colour + (alpha,)
     return px
 
 
 if __name__ == "__main__":
     write_png("resources/brisklume.png", icon_pixels())
+    # The desktop's menu icon, at the sizes of the hicolor theme.
+    for size in (16, 32, 48, 64, 128, 256):
+        folder = "resources/icons/%dx%d" % (size, size)
+        os.makedirs(folder, exist_ok=True)
+        write_png(folder + "/brisklume.png", icon_pixels(size))
     write_cursor("resources/HAND-M.CUR", art_pixels(HAND, 32), 5, 0, 2)
     write_cursor("resources/drag.ico", art_pixels(DRAG, 32), 0, 0, 1)
