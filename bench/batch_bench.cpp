@@ -8,12 +8,12 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <cstdio>
 
 #include "app/form1.h"
 #include "base/settings_store.h"
 #include "filelist/file_list.h"
+#include "gap_watch.h"
 #include "silent_dialogs.h"
 
 namespace {
@@ -57,21 +57,15 @@ int main(int argc, char** argv) {
     form.Text2->setText(out);
     form.ShowCentred();
     for (const QString& f : files) form.Files().Append(f);
-    QElapsedTimer gap_clock;
     qint64 longest_gap = 0;
-    QTimer beat;
-    QObject::connect(&beat, &QTimer::timeout, [&] {
-      longest_gap = std::max(longest_gap, gap_clock.restart());
-    });
-    // Every 5 ms: a zero timer would keep the event loop spinning during the
-    // converter wait and take a core from the converter.
-    beat.start(5);
-    gap_clock.start();
     QElapsedTimer clock;
-    clock.start();
-    form.PushButton2_Click();
+    {
+      const GapWatch gaps;
+      clock.start();
+      form.PushButton2_Click();
+      longest_gap = gaps.Longest();
+    }
     const qint64 run_ns = clock.nsecsElapsed();
-    beat.stop();
 
     clock.restart();
     for (const QString& f : files) {

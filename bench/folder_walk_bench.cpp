@@ -11,7 +11,6 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
 #include <cstdio>
@@ -20,6 +19,7 @@
 #include "app/form1.h"
 #include "base/settings_store.h"
 #include "filelist/file_list.h"
+#include "gap_watch.h"
 #include "silent_dialogs.h"
 
 namespace {
@@ -46,21 +46,11 @@ struct Measure {
 
 Measure Time(Form1& form, const std::function<void()>& action) {
   form.ListView1->clear();
-  QElapsedTimer gap_clock;
-  qint64 longest_gap = 0;
-  QTimer beat;
-  QObject::connect(&beat, &QTimer::timeout, [&] {
-    longest_gap = std::max(longest_gap, gap_clock.restart());
-  });
-  beat.start(5);
-  gap_clock.start();
+  const GapWatch gaps;
   QElapsedTimer clock;
   clock.start();
   action();
-  const qint64 ms = clock.elapsed();
-  beat.stop();
-  longest_gap = std::max(longest_gap, gap_clock.elapsed());
-  return {ms, longest_gap, form.Files().Count()};
+  return {clock.elapsed(), gaps.Longest(), form.Files().Count()};
 }
 
 }  // namespace
