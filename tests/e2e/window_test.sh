@@ -68,6 +68,7 @@ chmod 700 "$XDG_RUNTIME_DIR"
 python3 "$here/pictures.py" make "$work/in"
 
 visible_windows() { xdotool search --onlyvisible --name "$1" 2>/dev/null || true; }
+has_focus() { [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
 window_count_is() { [ "$(visible_windows "$1" | wc -l)" -eq "$2" ]; }
 
 "$program" >"$work/program.log" 2>&1 &
@@ -81,6 +82,10 @@ click() { xdotool mousemove --window "$window" "$1" "$2" click "${3:-1}"; }
 # "Add Image File(s)", then the folder and the chosen names, quoted.
 click 136 196
 wait_until 10 window_count_is '^Add File' 1 || fail "the open dialog did not appear"
+# Keys typed before the dialog holds the focus would go to the window.
+dialog=$(visible_windows '^Add File')
+wait_until 10 has_focus "$dialog" || fail "the open dialog never took the focus"
+sleep 0.5
 xdotool type --delay 15 "$work/in/"
 xdotool key Return
 sleep 1
