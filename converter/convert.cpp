@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -10,9 +11,9 @@
 #include "byte_source.h"
 #include "conversion_error.h"
 #include "huffman_rewrite.h"
+#include "image_reader.h"
 #include "jpeg_writer.h"
 #include "pending_file.h"
-#include "png_reader.h"
 #include "row_pipe.h"
 
 namespace lumeconv {
@@ -27,16 +28,29 @@ std::string OutputPathFor(const std::string& input) {
 
 namespace {
 
-// Decoding and encoding take similar time; each gets a core.
-void DecodeInto(PngReader& png, RowPipe& pipe) {
+// Decoding and encoding take similar time; each gets a core. Rows travel
+// in bands: handing each row over alone woke the other thread once per row,
+// and those wake-ups cost as much as the decoding itself.
+constexpr size_t kBandBytes = 256 * 1024;
+constexpr size_t kBandsInFlight = 4;
+
+size_t BandRows(size_t row_bytes) {
+  return std::clamp<size_t>(kBandBytes / row_bytes, 1, 64);
+}
+
+void DecodeInto(ImageReader& png, RowPipe& pipe) {
   try {
     const size_t row_bytes = size_t{png.Width()} * png.Components();
-    for (uint32_t y = 0; y < png.Height(); ++y) {
-      const uint8_t* row = png.NextRow();
+    const size_t band = BandRows(row_bytes);
+    for (uint32_t y = 0; y < png.Height();) {
       uint8_t* slot = pipe.WaitForFreeRow();
       if (!slot) return;
-      std::memcpy(slot, row, row_bytes);
+      const size_t rows = std::min<size_t>(band, png.Height() - y);
+      for (size_t i = 0; i < rows; ++i) {
+        std::memcpy(slot + i * row_bytes, png.NextRow(), row_bytes);
+      }
       pipe.Publish();
+      y += static_cast<uint32_t>(rows);
     }
     png.Finish();
   } catch (...) {
@@ -47,8 +61,9 @@ void DecodeInto(PngReader& png, RowPipe& pipe) {
 }  // namespace
 
 void ConvertStream(ByteSource& source, FILE* out, int quality,
-                   const std::string& scratch_folder) {
-  PngReader png(source);
+                   const std::string& scratch_folder, Decoder decoder) {
+  const std::unique_ptr<ImageReader> image = OpenImage(source, decoder);
+  ImageReader& png = *image;
   // An image too large to optimise its tables in memory is first encoded
   // with the standard ones into a scratch file, then rewritten.
   const bool in_memory = JpegWriter::Optimises(png.Width(), png.Height(),
@@ -57,21 +72,25 @@ void ConvertStream(ByteSource& source, FILE* out, int quality,
       in_memory ? nullptr : OpenScratchFile(scratch_folder), std::fclose);
   JpegWriter jpeg(in_memory ? out : scratch.get(), png.Width(), png.Height(),
                   png.Components(), quality, png.Metadata());
-  RowPipe pipe(size_t{png.Width()} * png.Components(), 32);
-  std::thread decoder(DecodeInto, std::ref(png), std::ref(pipe));
+  const size_t row_bytes = size_t{png.Width()} * png.Components();
+  const size_t band = BandRows(row_bytes);
+  RowPipe pipe(row_bytes * band, kBandsInFlight);
+  std::thread decoding(DecodeInto, std::ref(png), std::ref(pipe));
   try {
-    for (uint32_t y = 0; y < png.Height(); ++y) {
-      const uint8_t* row = pipe.WaitForFullRow();
-      if (!row) break;
-      jpeg.WriteRow(row);
+    for (uint32_t y = 0; y < png.Height();) {
+      const uint8_t* rows = pipe.WaitForFullRow();
+      if (!rows) break;
+      const size_t count = std::min<size_t>(band, png.Height() - y);
+      for (size_t i = 0; i < count; ++i) jpeg.WriteRow(rows + i * row_bytes);
       pipe.Release();
+      y += static_cast<uint32_t>(count);
     }
   } catch (...) {
     pipe.GiveUp();
-    decoder.join();
+    decoding.join();
     throw;
   }
-  decoder.join();
+  decoding.join();
   if (const std::exception_ptr error = pipe.Error()) {
     std::rethrow_exception(error);
   }

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "image_reader.h"
+
 namespace lumeconv {
 
 class ByteSource;
@@ -15,7 +17,8 @@ std::string OutputPathFor(const std::string& input);
 // needs a scratch file as big as its JPEG, made in `scratch_folder` (the
 // output's, which has room for the result). Throws ConversionError.
 void ConvertStream(ByteSource& source, FILE* out, int quality,
-                   const std::string& scratch_folder);
+                   const std::string& scratch_folder,
+                   Decoder decoder = Decoder::kOwn);
 
 // Converts `input` to OutputPathFor(input), replacing that file only when
 // the new one is complete. Returns the output path; throws ConversionError.

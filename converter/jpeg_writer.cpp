@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "conversion_error.h"
-#include "png_reader.h"
+#include "image_reader.h"
 
 namespace lumeconv {
 

@@ -10,6 +10,7 @@
 #include "cli.h"
 #include "conversion_error.h"
 #include "convert.h"
+#include "huge_pages.h"
 #include "pending_file.h"
 
 namespace {
@@ -26,6 +27,7 @@ int main(int argc, char** argv) {
   // Past a file-size limit the write fails and says so, instead of the
   // process vanishing without a word.
   std::signal(SIGXFSZ, SIG_IGN);
+  lumeconv::PreferHugePages();
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   lumeconv::Options options;
   try {

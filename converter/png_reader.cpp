@@ -1,213 +1,192 @@
 #include "png_reader.h"
 
-#include <png.h>
+#include <algorithm>
 
-#include <csetjmp>
-#include <cstring>
-#include <string>
-
-#include "byte_source.h"
 #include "chunk_scan.h"
-#include "conversion_error.h"
 #include "flatten.h"
+#include "unfilter.h"
 
 namespace lumeconv {
 
-// libpng reports failures by longjmp; every call into it goes through one of
-// the small functions below, which hold no C++ objects across the jump.
-struct PngReader::Png {
-  png_structp png = nullptr;
-  png_infop info = nullptr;
-  char message[200] = "";
-  ByteSource* source = nullptr;
-
-  // Here rather than in ~PngReader, so that a constructor that throws
-  // releases libpng's state too.
-  ~Png() {
-    if (png) png_destroy_read_struct(&png, &info, nullptr);
-  }
-};
-
 namespace {
 
-// The side chunks the conversion carries over; libpng skips all others
-// without parsing them.
-constexpr png_byte kKeptChunks[] = "iCCP\0eXIf\0pHYs\0";
+constexpr uint32_t kIdat = ChunkType("IDAT");
 
-void OnError(png_structp png, png_const_charp message) {
-  auto* state = static_cast<PngReader::Png*>(png_get_error_ptr(png));
-  std::snprintf(state->message, sizeof state->message, "%s", message);
-  png_longjmp(png, 1);
+// The reference decoder hands zlib at most this much input at a time, which
+// decides whether a bad checksum right after the last row counts as damage.
+constexpr size_t kPiece = 8192;
+constexpr size_t kReadSize = 32 * kPiece;
+
+struct Pass {
+  uint32_t x0, y0, dx, dy;
+};
+constexpr Pass kAdam7[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8},
+                            {2, 0, 4, 4}, {0, 2, 2, 4}, {1, 0, 2, 2},
+                            {0, 1, 1, 2}};
+
+uint32_t PassSize(uint32_t size, uint32_t start, uint32_t step) {
+  return size > start ? (size - start + step - 1) / step : 0;
 }
 
-void OnWarning(png_structp, png_const_charp) {}
-
-void OnRead(png_structp png, png_bytep data, size_t length) {
-  auto* state = static_cast<PngReader::Png*>(png_get_io_ptr(png));
-  if (state->source->Read(data, length) != length) {
-    png_error(png, "unexpected end of file");
-  }
+// The layout is checked before anything is decoded.
+ByteSource& Scanned(ByteSource& source) {
+  ScanChunks(source);
+  return source;
 }
 
-bool Begin(PngReader::Png* p) {
-  if (setjmp(png_jmpbuf(p->png))) return false;
-  png_set_read_fn(p->png, p, OnRead);
-  // Sizes are checked against the JPEG limits below, with a clearer message.
-  png_set_user_limits(p->png, 0x7fffffff, 0x7fffffff);
-  png_set_chunk_malloc_max(p->png, kMaxAncillaryChunk + 1024);
-  png_set_keep_unknown_chunks(p->png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
-  png_set_keep_unknown_chunks(p->png, PNG_HANDLE_CHUNK_AS_DEFAULT, kKeptChunks,
-                              3);
-  png_read_info(p->png, p->info);
-  return true;
-}
-
-bool SetUpTransforms(PngReader::Png* p, int* passes) {
-  if (setjmp(png_jmpbuf(p->png))) return false;
-  const int colour = png_get_color_type(p->png, p->info);
-  const int depth = png_get_bit_depth(p->png, p->info);
-  if (colour == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(p->png);
-  if (colour == PNG_COLOR_TYPE_GRAY && depth < 8) {
-    png_set_expand_gray_1_2_4_to_8(p->png);
-  }
-  if (png_get_valid(p->png, p->info, PNG_INFO_tRNS)) {
-    png_set_tRNS_to_alpha(p->png);
-  }
-  if (depth == 16) png_set_swap(p->png);  // to native order on this host
-  *passes = png_set_interlace_handling(p->png);
-  png_read_update_info(p->png, p->info);
-  return true;
-}
-
-bool ReadRow(PngReader::Png* p, png_bytep row) {
-  if (setjmp(png_jmpbuf(p->png))) return false;
-  png_read_row(p->png, row, nullptr);
-  return true;
-}
-
-bool ReadEnd(PngReader::Png* p) {
-  if (setjmp(png_jmpbuf(p->png))) return false;
-  png_read_end(p->png, nullptr);
-  return true;
-}
-
-[[noreturn]] void Damaged(const PngReader::Png& p) {
-  throw ConversionError(kExitDamaged,
-                        std::string("is damaged (") + p.message + ")");
-}
-
-void ReadMetadata(png_structp png, png_infop info, PngMetadata* metadata) {
-  png_charp name = nullptr;
-  int compression = 0;
-  png_bytep profile = nullptr;
-  png_uint_32 profile_length = 0;
-  if (png_get_iCCP(png, info, &name, &compression, &profile, &profile_length)) {
-    metadata->icc_profile.assign(profile, profile + profile_length);
-  }
-  png_bytep exif = nullptr;
-  png_uint_32 exif_length = 0;
-  if (png_get_eXIf_1(png, info, &exif_length, &exif) && exif_length > 0) {
-    metadata->exif.assign(exif, exif + exif_length);
-    static constexpr uint8_t kPrefix[6] = {'E', 'x', 'i', 'f', 0, 0};
-    if (metadata->exif.size() > 6 &&
-        std::memcmp(metadata->exif.data(), kPrefix, 6) == 0) {
-      metadata->exif.erase(metadata->exif.begin(), metadata->exif.begin() + 6);
-    }
-  }
-  png_uint_32 x = 0;
-  png_uint_32 y = 0;
-  int unit = 0;
-  if (png_get_pHYs(png, info, &x, &y, &unit) && x > 0 && y > 0) {
-    metadata->has_density = true;
-    metadata->density_per_metre = unit == PNG_RESOLUTION_METER;
-    metadata->x_density = x;
-    metadata->y_density = y;
-  }
+size_t StoredRowBytes(const PngInfo& info, uint32_t pixels) {
+  return (uint64_t{pixels} * info.channels * info.bit_depth + 7) / 8;
 }
 
 }  // namespace
 
-PngReader::PngReader(ByteSource& source) : png_(std::make_unique<Png>()) {
-  ScanChunks(source);
-  png_->source = &source;
-  png_->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, png_.get(), OnError,
-                                     OnWarning);
-  if (png_->png) png_->info = png_create_info_struct(png_->png);
-  if (!png_->png || !png_->info) {
-    throw ConversionError(kExitTooLarge, "cannot be read: out of memory");
-  }
-  if (!Begin(png_.get())) Damaged(*png_);
+PngReader::PngReader(ByteSource& source)
+    : chunks_(Scanned(source)), expander_(info_) {
+  ReadInfo(chunks_, &info_);
+  expander_ = RowExpander(info_);
+  width_ = info_.width;
+  height_ = info_.height;
+  CheckDimensions();
+  components_ = (info_.colour_type & 2) ? 3 : 1;
+  metadata_ = info_.metadata;
 
-  width_ = png_get_image_width(png_->png, png_->info);
-  height_ = png_get_image_height(png_->png, png_->info);
-  if (width_ > kMaxJpegDimension || height_ > kMaxJpegDimension) {
-    throw ConversionError(kExitTooLarge,
-                          "is " + std::to_string(width_) + " x " +
-                              std::to_string(height_) +
-                              " pixels; JPEG allows at most 65500 in each "
-                              "direction");
-  }
-  interlaced_ =
-      png_get_interlace_type(png_->png, png_->info) != PNG_INTERLACE_NONE;
-  const int colour = png_get_color_type(png_->png, png_->info);
-  components_ = (colour & PNG_COLOR_MASK_COLOR) ? 3 : 1;
-  ReadMetadata(png_->png, png_->info, &metadata_);
-
-  int passes = 1;
-  if (!SetUpTransforms(png_.get(), &passes)) Damaged(*png_);
-  channels_ = png_get_channels(png_->png, png_->info);
-  bit_depth_ = png_get_bit_depth(png_->png, png_->info);
-  row_bytes_ = png_get_rowbytes(png_->png, png_->info);
-
-  const uint64_t whole = uint64_t{row_bytes_} * height_;
-  if (interlaced_ && whole > kMaxInterlacedBuffer) {
-    throw ConversionError(kExitTooLarge,
-                          "is interlaced and would need " +
-                              std::to_string(whole >> 20) +
-                              " MiB to decode; at most 1024 MiB is allowed");
-  }
+  bpp_ = std::max(1, info_.channels * info_.bit_depth / 8);
+  stored_row_ = StoredRowBytes(info_, width_);
+  const size_t expanded_row = size_t{width_} * expander_.PixelBytes();
+  if (info_.interlaced) CheckInterlacedSize(expanded_row);
   flattened_.resize(size_t{width_} * components_);
-  if (interlaced_) {
-    ReadInterlaced(passes);
+  if (info_.interlaced) {
+    ReadInterlaced();
   } else {
-    decoded_.resize(row_bytes_);
+    current_.resize(stored_row_ + 1);
+    prior_.resize(stored_row_ + 1);
+    if (!expander_.Identity()) expanded_.resize(expanded_row);
   }
 }
 
-void PngReader::ReadInterlaced(int passes) {
-  // Each row gets its memory when the first pass that holds it arrives, so a
-  // damaged or truncated file costs only what its data really filled.
+void PngReader::NextInput() {
+  if (input_at_ < input_end_) {
+    piece_end_ = std::min(input_at_ + kPiece, input_end_);
+    return;
+  }
+  // Empty IDAT chunks are passed over; anything else before the image is
+  // complete means the data is cut short.
+  while (chunks_.Remaining() == 0) {
+    if (!chunks_.End()) ThrowDamaged("IDAT: CRC error");
+    if (chunks_.Next().type != kIdat) ThrowDamaged("Not enough image data");
+  }
+  const size_t n = std::min<size_t>(chunks_.Remaining(), kReadSize);
+  if (input_.size() < n) input_.resize(n);
+  chunks_.Read(input_.data(), n);
+  input_at_ = 0;
+  input_end_ = n;
+  piece_end_ = std::min(kPiece, n);
+}
+
+void PngReader::InflateImage(uint8_t* out, size_t n) {
+  size_t got = 0;
+  while (got < n) {
+    if (stream_ended_) ThrowDamaged("Not enough image data");
+    const Inflater::Step step = Pump(out + got, n - got);
+    got += step.produced;
+    switch (step.status) {
+      case Inflater::Status::kOk:
+        break;
+      case Inflater::Status::kEnded:
+        stream_ended_ = true;
+        break;
+      case Inflater::Status::kBadData:
+        ThrowDamaged("IDAT: invalid data");
+      case Inflater::Status::kBadCheck:
+        ThrowDamaged("IDAT: incorrect data check");
+    }
+  }
+}
+
+Inflater::Step PngReader::Pump(uint8_t* out, size_t n) {
+  Inflater::Step step = inflater_.Inflate(input_.data() + input_at_,
+                                          piece_end_ - input_at_, out, n);
+  input_at_ += step.consumed;
+  // The inflater may hold decoded bytes back; only when it gives nothing
+  // from what it has does it need the next piece.
+  if (step.status == Inflater::Status::kOk && step.consumed == 0 &&
+      step.produced == 0) {
+    if (input_at_ < piece_end_) {
+      step.status = Inflater::Status::kBadData;
+    } else {
+      NextInput();
+    }
+  }
+  return step;
+}
+
+uint8_t* PngReader::ReadStoredRow(size_t row_bytes, int bpp) {
+  std::swap(current_, prior_);
+  InflateImage(current_.data(), row_bytes + 1);
+  if (!Unfilter(current_[0], current_.data() + 1, prior_.data() + 1, row_bytes,
+                bpp)) {
+    ThrowDamaged("bad adaptive filter value");
+  }
+  return current_.data() + 1;
+}
+
+void PngReader::ReadInterlaced() {
   rows_.resize(height_);
-  for (int pass = 0; pass < passes; ++pass) {
-    for (uint32_t y = 0; y < height_; ++y) {
-      if (rows_[y].empty() && PNG_ROW_IN_INTERLACE_PASS(y, pass)) {
-        rows_[y].resize(row_bytes_);
-      }
-      if (!ReadRow(png_.get(), rows_[y].empty() ? nullptr : rows_[y].data())) {
-        Damaged(*png_);
+  const size_t pixel = expander_.PixelBytes();
+  std::vector<uint8_t> pass_pixels;
+  for (int p = 0; p < 7; ++p) {
+    const Pass& pass = kAdam7[p];
+    const uint32_t columns = PassSize(width_, pass.x0, pass.dx);
+    const uint32_t lines = PassSize(height_, pass.y0, pass.dy);
+    if (columns == 0 || lines == 0) continue;
+    const size_t row_bytes = StoredRowBytes(info_, columns);
+    current_.assign(row_bytes + 1, 0);
+    prior_.assign(row_bytes + 1, 0);  // each pass starts afresh
+    pass_pixels.resize(size_t{columns} * pixel);
+    for (uint32_t line = 0; line < lines; ++line) {
+      const uint8_t* stored = ReadStoredRow(row_bytes, bpp_);
+      expander_.Expand(stored, columns, pass_pixels.data());
+      std::vector<uint8_t>& row = rows_[pass.y0 + line * pass.dy];
+      // A row gets its memory when its first pass arrives, so a cut-short
+      // file costs only what its data filled.
+      if (row.empty()) row.resize(size_t{width_} * pixel);
+      for (uint32_t i = 0; i < columns; ++i) {
+        std::copy_n(&pass_pixels[i * pixel], pixel,
+                    &row[(pass.x0 + size_t{i} * pass.dx) * pixel]);
       }
     }
   }
 }
 
-PngReader::~PngReader() = default;
-
-const uint8_t* PngReader::NextRow() {
-  const uint8_t* row;
-  if (interlaced_) {
-    row = rows_[next_row_].data();
-  } else {
-    if (!ReadRow(png_.get(), decoded_.data())) Damaged(*png_);
-    row = decoded_.data();
+const uint8_t* PngReader::Flatten(const uint8_t* expanded) {
+  if (expander_.BitDepth() == 8 && expander_.Channels() == components_) {
+    return expanded;
   }
-  ++next_row_;
-  if (bit_depth_ == 8 && channels_ == components_) return row;
-  FlattenRow(row, flattened_.data(), width_, channels_, bit_depth_);
+  FlattenRow(expanded, flattened_.data(), width_, expander_.Channels(),
+             expander_.BitDepth());
   return flattened_.data();
 }
 
+const uint8_t* PngReader::NextRow() {
+  const uint32_t y = next_row_++;
+  if (info_.interlaced) return Flatten(rows_[y].data());
+  const uint8_t* stored = ReadStoredRow(stored_row_, bpp_);
+  if (expander_.Identity()) return Flatten(stored);
+  expander_.Expand(stored, width_, expanded_.data());
+  return Flatten(expanded_.data());
+}
+
 void PngReader::Finish() {
-  if (!ReadEnd(png_.get())) Damaged(*png_);
+  // Whatever follows the pixels in the stream is read to its end; damage
+  // there is forgiven, as the reference decoder forgives it, but the
+  // stream must end within the image data chunks.
+  uint8_t sink[kPiece];
+  while (!stream_ended_) {
+    const Inflater::Status status = Pump(sink, sizeof sink).status;
+    if (status != Inflater::Status::kOk) break;
+  }
+  if (!chunks_.End()) ThrowDamaged("IDAT: CRC error");
+  ReadTrailingChunks(chunks_, info_.palette_seen);
 }
 
 }  // namespace lumeconv

@@ -1,64 +1,60 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <vector>
+
+#include "image_reader.h"
+#include "inflater.h"
+#include "png_chunks.h"
+#include "png_info.h"
+#include "png_rows.h"
 
 namespace lumeconv {
 
-class ByteSource;
-
-// Side data carried over into the JPEG.
-struct PngMetadata {
-  std::vector<uint8_t> icc_profile;
-  std::vector<uint8_t> exif;  // TIFF data, without the "Exif\0\0" prefix
-  bool has_density = false;
-  bool density_per_metre = false;  // else only the aspect ratio is known
-  uint32_t x_density = 0;
-  uint32_t y_density = 0;
-};
-
-// Limits on what one image may need.
-inline constexpr uint32_t kMaxJpegDimension = 65500;
-inline constexpr uint64_t kMaxInterlacedBuffer = uint64_t{1} << 30;
-
-// Decodes a PNG row by row into 8-bit grey or RGB flattened onto white. Only
-// an interlaced image is held whole. Throws ConversionError.
-class PngReader {
+// The converter's own PNG decoder: rows are inflated as they are needed,
+// unfiltered with vector code and handed on, so memory stays a few rows
+// deep (an interlaced image is held whole). Accepts and refuses exactly the
+// files the reference decoder does, and gives the same pixels.
+class PngReader : public ImageReader {
  public:
-  struct Png;  // the library's state, opaque here
-
   explicit PngReader(ByteSource& source);
-  ~PngReader();
-  PngReader(const PngReader&) = delete;
-  PngReader& operator=(const PngReader&) = delete;
 
-  uint32_t Width() const { return width_; }
-  uint32_t Height() const { return height_; }
-  int Components() const { return components_; }  // 1 or 3
-  const PngMetadata& Metadata() const { return metadata_; }
-
-  // The next row, Width() * Components() bytes, valid until the next call.
-  const uint8_t* NextRow();
-  // Reads the rest of the file so that damage after the pixels is noticed.
-  void Finish();
+  const uint8_t* NextRow() override;
+  void Finish() override;
 
  private:
-  void ReadInterlaced(int passes);
+  // Inflates exactly n bytes of image data, or throws.
+  void InflateImage(uint8_t* out, size_t n);
+  // One inflate call on the current piece; moves to the next piece when
+  // this one is used up.
+  Inflater::Step Pump(uint8_t* out, size_t n);
+  // Makes the next piece of compressed bytes available, from this IDAT
+  // chunk or the next; throws when the image data has run out.
+  void NextInput();
+  // One stored row, unfiltered in place; returns its samples.
+  uint8_t* ReadStoredRow(size_t row_bytes, int bpp);
+  void ReadInterlaced();
+  const uint8_t* Flatten(const uint8_t* expanded);
 
-  std::unique_ptr<Png> png_;
-  uint32_t width_ = 0;
-  uint32_t height_ = 0;
-  int components_ = 0;
-  int channels_ = 0;
-  int bit_depth_ = 0;
-  bool interlaced_ = false;
-  PngMetadata metadata_;
-  std::vector<uint8_t> decoded_;            // one row of a plain image
-  std::vector<std::vector<uint8_t>> rows_;  // an interlaced image, whole
-  std::vector<uint8_t> flattened_;          // one output row
+  ChunkReader chunks_;
+  PngInfo info_;
+  Inflater inflater_;
+  RowExpander expander_;
+  int bpp_ = 1;            // bytes per stored pixel, for the filters
+  size_t stored_row_ = 0;  // bytes of one stored row, without filter byte
+
+  std::vector<uint8_t> input_;  // compressed bytes read from the file
+  size_t input_at_ = 0;
+  size_t input_end_ = 0;
+  size_t piece_end_ = 0;  // input is fed in pieces, as the reference does
+  bool stream_ended_ = false;
+
+  std::vector<uint8_t> current_;  // filter byte and samples
+  std::vector<uint8_t> prior_;
+  std::vector<uint8_t> expanded_;
+  std::vector<uint8_t> flattened_;
+  std::vector<std::vector<uint8_t>> rows_;  // an interlaced image, expanded
   uint32_t next_row_ = 0;
-  size_t row_bytes_ = 0;
 };
 
 }  // namespace lumeconv

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace lumeconv {
+
+class ByteSource;
+
+// Side data carried over into the JPEG.
+struct PngMetadata {
+  std::vector<uint8_t> icc_profile;
+  std::vector<uint8_t> exif;  // TIFF data, without the "Exif\0\0" prefix
+  bool has_density = false;
+  bool density_per_metre = false;  // else only the aspect ratio is known
+  uint32_t x_density = 0;
+  uint32_t y_density = 0;
+};
+
+// Limits on what one image may need.
+inline constexpr uint32_t kMaxJpegDimension = 65500;
+inline constexpr uint64_t kMaxInterlacedBuffer = uint64_t{1} << 30;
+
+// A PNG decoded row by row into 8-bit grey or RGB flattened onto white.
+// Only an interlaced image is held whole. Throws ConversionError.
+class ImageReader {
+ public:
+  virtual ~ImageReader() = default;
+
+  uint32_t Width() const { return width_; }
+  uint32_t Height() const { return height_; }
+  int Components() const { return components_; }  // 1 or 3
+  const PngMetadata& Metadata() const { return metadata_; }
+
+  // The next row, Width() * Components() bytes, valid until the next call.
+  virtual const uint8_t* NextRow() = 0;
+  // Reads the rest of the file so that damage after the pixels is noticed.
+  virtual void Finish() = 0;
+
+ protected:
+  // Both refuse with the same words, whichever reader found it.
+  void CheckDimensions() const;
+  // `row_bytes` is one decoded row before flattening.
+  void CheckInterlacedSize(uint64_t row_bytes) const;
+
+  uint32_t width_ = 0;
+  uint32_t height_ = 0;
+  int components_ = 0;
+  PngMetadata metadata_;
+};
+
+// Which decoder reads the PNG: ours, or libpng, kept as the reference that
+// ours is compared with.
+enum class Decoder { kOwn, kLibpng };
+
+std::unique_ptr<ImageReader> OpenImage(ByteSource& source, Decoder decoder);
+
+// eXIf data as libpng hands it over, with a leading "Exif\0\0" removed.
+std::vector<uint8_t> ExifWithoutPrefix(const uint8_t* data, size_t size);
+
+[[noreturn]] void ThrowDamaged(const std::string& why);
+
+}  // namespace lumeconv

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace lumeconv {
+
+// Streaming inflate of one zlib stream (header, deflate data, Adler-32),
+// through ISA-L where the build has it and zlib otherwise. Each call works
+// like one zlib inflate call: it stops when the input is used up, the output
+// is full, the stream has ended or the data is bad.
+class Inflater {
+ public:
+  enum class Status {
+    kOk,        // more input or more output room wanted
+    kEnded,     // the stream is complete and its checksum matched
+    kBadData,   // the header or the deflate data is invalid
+    kBadCheck,  // everything decoded, but the Adler-32 does not match
+  };
+  struct Step {
+    Status status;
+    size_t consumed;  // input bytes taken
+    size_t produced;  // output bytes written
+  };
+
+  Inflater();
+  ~Inflater();
+  Inflater(const Inflater&) = delete;
+  Inflater& operator=(const Inflater&) = delete;
+
+  // Starts a new stream.
+  void Reset();
+  Step Inflate(const uint8_t* in, size_t in_size, uint8_t* out,
+               size_t out_size);
+
+  // What this build inflates with, for the benchmark's report.
+  static const char* Engine();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// The CRC-32 of PNG chunks (the same polynomial as zlib and gzip).
+uint32_t Crc32(uint32_t crc, const uint8_t* data, size_t size);
+
+}  // namespace lumeconv
