@@ -1,37 +1,77 @@
 #include "inflater.h"
 
+#include <zlib.h>
+
 #include <climits>
 #include <string_view>
 
 #ifdef LUMECONV_HAVE_ISAL
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
-#else
-#include <zlib.h>
 #endif
 
 namespace lumeconv {
 
+namespace {
+
+// zlib inflates streams ISA-L cannot be trusted with, and everything in a
+// build without ISA-L.
+class ZlibStream {
+ public:
+  ~ZlibStream() {
+    if (open_) inflateEnd(&z_);
+  }
+
+  bool Reset() {
+    open_ =
+        open_ ? inflateReset2(&z_, 0) == Z_OK : inflateInit2(&z_, 0) == Z_OK;
+    return open_;
+  }
+
+  Inflater::Step Inflate(const uint8_t* in, size_t in_size, uint8_t* out,
+                         size_t out_size) {
+    z_.next_in = const_cast<Bytef*>(in);
+    z_.avail_in = static_cast<uInt>(in_size > UINT_MAX ? UINT_MAX : in_size);
+    z_.next_out = out;
+    z_.avail_out = static_cast<uInt>(out_size > UINT_MAX ? UINT_MAX : out_size);
+    const uInt given = z_.avail_in;
+    const uInt room = z_.avail_out;
+    const int result = inflate(&z_, Z_NO_FLUSH);
+    Inflater::Step step{Inflater::Status::kOk, given - z_.avail_in,
+                        room - z_.avail_out};
+    if (result == Z_STREAM_END) {
+      step.status = Inflater::Status::kEnded;
+    } else if (result == Z_DATA_ERROR && z_.msg &&
+               std::string_view(z_.msg) == "incorrect data check") {
+      step.status = Inflater::Status::kBadCheck;
+    } else if (result != Z_OK && result != Z_BUF_ERROR) {
+      step.status = Inflater::Status::kBadData;
+    }
+    return step;
+  }
+
+ private:
+  z_stream z_{};
+  bool open_ = false;
+};
+
+}  // namespace
+
 #ifdef LUMECONV_HAVE_ISAL
 
 // ISA-L inflates raw deflate data and checks the trailing Adler-32; the
-// two-byte zlib header is checked here with zlib's own rules, so that both
-// engines accept exactly the same streams.
+// two-byte zlib header is checked here with zlib's own rules. ISA-L does
+// not hold a stream to a window smaller than 32 KiB, so such streams (small
+// images only) go to zlib, which refuses a match reaching too far back.
 struct Inflater::State {
   inflate_state isal;
+  ZlibStream zlib;
   uint8_t header[2];
   int header_bytes = 0;
+  bool zlib_only = false;
+  bool small_window = false;
   bool failed = false;
 };
-
-Inflater::Inflater() : state_(std::make_unique<State>()) { Reset(); }
-
-void Inflater::Reset() {
-  isal_inflate_init(&state_->isal);
-  state_->isal.crc_flag = ISAL_ZLIB_NO_HDR_VER;
-  state_->header_bytes = 0;
-  state_->failed = false;
-}
 
 namespace {
 
@@ -40,50 +80,80 @@ namespace {
 bool HeaderIsValid(const uint8_t* header, int* window_bits) {
   if (((header[0] << 8) | header[1]) % 31 != 0) return false;
   if ((header[0] & 0x0f) != 8) return false;
-  const int bits = (header[0] >> 4) + 8;
-  if (bits > 15) return false;
-  if (header[1] & 0x20) return false;
-  *window_bits = bits;
-  return true;
+  *window_bits = (header[0] >> 4) + 8;
+  return *window_bits <= 15 && (header[1] & 0x20) == 0;
 }
 
 }  // namespace
+
+void Inflater::Reset() {
+  if (state_->zlib_only) {
+    state_->failed = !state_->zlib.Reset();
+    return;
+  }
+  isal_inflate_init(&state_->isal);
+  state_->isal.crc_flag = ISAL_ZLIB_NO_HDR_VER;
+  state_->header_bytes = 0;
+  state_->small_window = false;
+  state_->failed = false;
+}
 
 Inflater::Step Inflater::Inflate(const uint8_t* in, size_t in_size,
                                  uint8_t* out, size_t out_size) {
   State& s = *state_;
   if (s.failed) return {Status::kBadData, 0, 0};
+  if (s.zlib_only) {
+    const Step step = s.zlib.Inflate(in, in_size, out, out_size);
+    s.failed =
+        step.status == Status::kBadData || step.status == Status::kBadCheck;
+    return step;
+  }
   size_t header_taken = 0;
   while (s.header_bytes < 2 && header_taken < in_size) {
     s.header[s.header_bytes++] = in[header_taken++];
-    if (s.header_bytes == 2) {
-      int window_bits = 15;
-      if (!HeaderIsValid(s.header, &window_bits)) {
+    if (s.header_bytes < 2) continue;
+    int window_bits = 15;
+    if (!HeaderIsValid(s.header, &window_bits)) {
+      s.failed = true;
+      return {Status::kBadData, header_taken, 0};
+    }
+    if (window_bits < 15) {
+      s.small_window = true;
+      if (!s.zlib.Reset() ||
+          s.zlib.Inflate(s.header, 2, out, 0).consumed != 2) {
         s.failed = true;
         return {Status::kBadData, header_taken, 0};
       }
-      s.isal.hist_bits = window_bits;
     }
   }
   if (s.header_bytes < 2) return {Status::kOk, header_taken, 0};
 
-  // ISA-L counts in 32 bits; the callers never pass more than that.
-  s.isal.next_in = const_cast<uint8_t*>(in + header_taken);
-  s.isal.avail_in = static_cast<uint32_t>(in_size - header_taken);
-  s.isal.next_out = out;
-  s.isal.avail_out =
-      static_cast<uint32_t>(out_size > UINT32_MAX ? UINT32_MAX : out_size);
-  const uint32_t room = s.isal.avail_out;
-  const int result = isal_inflate(&s.isal);
-  Step step{Status::kOk, in_size - s.isal.avail_in, room - s.isal.avail_out};
-  if (result == ISAL_INCORRECT_CHECKSUM) {
-    step.status = Status::kBadCheck;
+  Step step;
+  if (s.small_window) {
+    step = s.zlib.Inflate(in + header_taken, in_size - header_taken, out,
+                          out_size);
+  } else {
+    // ISA-L counts in 32 bits; the callers never pass more than that.
+    s.isal.next_in = const_cast<uint8_t*>(in + header_taken);
+    s.isal.avail_in = static_cast<uint32_t>(in_size - header_taken);
+    s.isal.next_out = out;
+    s.isal.avail_out =
+        static_cast<uint32_t>(out_size > UINT32_MAX ? UINT32_MAX : out_size);
+    const uint32_t given = s.isal.avail_in;
+    const uint32_t room = s.isal.avail_out;
+    const int result = isal_inflate(&s.isal);
+    step = {Status::kOk, given - s.isal.avail_in, room - s.isal.avail_out};
+    if (result == ISAL_INCORRECT_CHECKSUM) {
+      step.status = Status::kBadCheck;
+    } else if (result < 0 || result == ISAL_NEED_DICT) {
+      step.status = Status::kBadData;
+    } else if (s.isal.block_state == ISAL_BLOCK_FINISH) {
+      step.status = Status::kEnded;
+    }
+  }
+  step.consumed += header_taken;
+  if (step.status == Status::kBadData || step.status == Status::kBadCheck) {
     s.failed = true;
-  } else if (result < 0 || result == ISAL_NEED_DICT) {
-    step.status = Status::kBadData;
-    s.failed = true;
-  } else if (s.isal.block_state == ISAL_BLOCK_FINISH) {
-    step.status = Status::kEnded;
   }
   return step;
 }
@@ -103,50 +173,19 @@ uint32_t Crc32(uint32_t crc, const uint8_t* data, size_t size) {
 #else
 
 struct Inflater::State {
-  z_stream zlib{};
-  bool open = false;
+  ZlibStream zlib;
   bool failed = false;
-
-  ~State() {
-    if (open) inflateEnd(&zlib);
-  }
 };
 
-Inflater::Inflater() : state_(std::make_unique<State>()) { Reset(); }
-
-void Inflater::Reset() {
-  State& s = *state_;
-  if (s.open) {
-    inflateReset2(&s.zlib, 0);
-  } else {
-    s.open = inflateInit2(&s.zlib, 0) == Z_OK;
-  }
-  s.failed = !s.open;
-}
+void Inflater::Reset() { state_->failed = !state_->zlib.Reset(); }
 
 Inflater::Step Inflater::Inflate(const uint8_t* in, size_t in_size,
                                  uint8_t* out, size_t out_size) {
   State& s = *state_;
   if (s.failed) return {Status::kBadData, 0, 0};
-  s.zlib.next_in = const_cast<Bytef*>(in);
-  s.zlib.avail_in = static_cast<uInt>(in_size > UINT_MAX ? UINT_MAX : in_size);
-  s.zlib.next_out = out;
-  s.zlib.avail_out =
-      static_cast<uInt>(out_size > UINT_MAX ? UINT_MAX : out_size);
-  const uInt given = s.zlib.avail_in;
-  const uInt room = s.zlib.avail_out;
-  const int result = inflate(&s.zlib, Z_NO_FLUSH);
-  Step step{Status::kOk, given - s.zlib.avail_in, room - s.zlib.avail_out};
-  if (result == Z_STREAM_END) {
-    step.status = Status::kEnded;
-  } else if (result == Z_DATA_ERROR && s.zlib.msg &&
-             std::string_view(s.zlib.msg) == "incorrect data check") {
-    step.status = Status::kBadCheck;
-    s.failed = true;
-  } else if (result != Z_OK && result != Z_BUF_ERROR) {
-    step.status = Status::kBadData;
-    s.failed = true;
-  }
+  const Step step = s.zlib.Inflate(in, in_size, out, out_size);
+  s.failed =
+      step.status == Status::kBadData || step.status == Status::kBadCheck;
   return step;
 }
 
@@ -163,6 +202,15 @@ uint32_t Crc32(uint32_t crc, const uint8_t* data, size_t size) {
 }
 
 #endif
+
+Inflater::Inflater(bool zlib_only) : state_(std::make_unique<State>()) {
+#ifdef LUMECONV_HAVE_ISAL
+  state_->zlib_only = zlib_only;
+#else
+  static_cast<void>(zlib_only);
+#endif
+  Reset();
+}
 
 Inflater::~Inflater() = default;
 

@@ -24,7 +24,8 @@ class Inflater {
     size_t produced;  // output bytes written
   };
 
-  Inflater();
+  // `zlib_only` keeps to zlib even in a build with ISA-L.
+  explicit Inflater(bool zlib_only = false);
   ~Inflater();
   Inflater(const Inflater&) = delete;
   Inflater& operator=(const Inflater&) = delete;

@@ -220,7 +220,6 @@ void ReadInfo(ChunkReader& chunks, PngInfo* info) {
       if (info->colour_type == kPalette && !seen.palette) {
         ThrowDamaged("Missing PLTE before IDAT");
       }
-      info->palette_seen = seen.palette;
       return;
     }
     if (chunk.type == kIhdr) {
@@ -261,14 +260,12 @@ void ReadInfo(ChunkReader& chunks, PngInfo* info) {
   }
 }
 
-void ReadTrailingChunks(ChunkReader& chunks, bool had_palette) {
+void ReadTrailingChunks(ChunkReader& chunks) {
+  // Past the image data only a second header is fatal, and a critical
+  // chunk whose CRC fails; the rest is passed over unread.
   for (;;) {
     const ChunkReader::Header chunk = chunks.Next();
     if (chunk.type == kIhdr) ThrowDamaged("IHDR: out of place");
-    if (chunk.type == kPlte && had_palette) ThrowDamaged("PLTE: duplicate");
-    const bool handled = chunk.type == kIend || chunk.type == kIdat ||
-                         chunk.type == kPlte || !IsCritical(chunk.type);
-    if (!handled) ThrowDamaged("unhandled critical chunk");
     if (!chunks.End() && IsCritical(chunk.type)) ThrowDamaged("CRC error");
     if (chunk.type == kIend) return;
   }

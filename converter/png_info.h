@@ -16,8 +16,7 @@ struct PngInfo {
   int bit_depth = 0;
   int colour_type = 0;
   bool interlaced = false;
-  int channels = 0;           // samples per pixel as stored
-  bool palette_seen = false;  // a PLTE chunk came, even an ignored one
+  int channels = 0;  // samples per pixel as stored
 
   std::array<uint8_t, 256 * 3> palette{};  // unused entries stay black
   std::array<uint8_t, 256> palette_alpha{};
@@ -35,8 +34,7 @@ struct PngInfo {
 // the first IDAT chunk's data.
 void ReadInfo(ChunkReader& chunks, PngInfo* info);
 
-// Reads the chunks after the image data up to IEND. `had_palette` tells
-// whether a PLTE chunk came before the image data.
-void ReadTrailingChunks(ChunkReader& chunks, bool had_palette);
+// Reads the chunks after the image data up to IEND.
+void ReadTrailingChunks(ChunkReader& chunks);
 
 }  // namespace lumeconv

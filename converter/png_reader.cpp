@@ -4,18 +4,12 @@
 
 #include "chunk_scan.h"
 #include "flatten.h"
+#include "image_data.h"
 #include "unfilter.h"
 
 namespace lumeconv {
 
 namespace {
-
-constexpr uint32_t kIdat = ChunkType("IDAT");
-
-// The reference decoder hands zlib at most this much input at a time, which
-// decides whether a bad checksum right after the last row counts as damage.
-constexpr size_t kPiece = 8192;
-constexpr size_t kReadSize = 32 * kPiece;
 
 struct Pass {
   uint32_t x0, y0, dx, dy;
@@ -43,6 +37,7 @@ size_t StoredRowBytes(const PngInfo& info, uint32_t pixels) {
 PngReader::PngReader(ByteSource& source)
     : chunks_(Scanned(source)), expander_(info_) {
   ReadInfo(chunks_, &info_);
+  image_data_ = std::make_unique<ImageData>(source, chunks_);
   expander_ = RowExpander(info_);
   width_ = info_.width;
   height_ = info_.height;
@@ -64,65 +59,9 @@ PngReader::PngReader(ByteSource& source)
   }
 }
 
-void PngReader::NextInput() {
-  if (input_at_ < input_end_) {
-    piece_end_ = std::min(input_at_ + kPiece, input_end_);
-    return;
-  }
-  // Empty IDAT chunks are passed over; anything else before the image is
-  // complete means the data is cut short.
-  while (chunks_.Remaining() == 0) {
-    if (!chunks_.End()) ThrowDamaged("IDAT: CRC error");
-    if (chunks_.Next().type != kIdat) ThrowDamaged("Not enough image data");
-  }
-  const size_t n = std::min<size_t>(chunks_.Remaining(), kReadSize);
-  if (input_.size() < n) input_.resize(n);
-  chunks_.Read(input_.data(), n);
-  input_at_ = 0;
-  input_end_ = n;
-  piece_end_ = std::min(kPiece, n);
-}
-
-void PngReader::InflateImage(uint8_t* out, size_t n) {
-  size_t got = 0;
-  while (got < n) {
-    if (stream_ended_) ThrowDamaged("Not enough image data");
-    const Inflater::Step step = Pump(out + got, n - got);
-    got += step.produced;
-    switch (step.status) {
-      case Inflater::Status::kOk:
-        break;
-      case Inflater::Status::kEnded:
-        stream_ended_ = true;
-        break;
-      case Inflater::Status::kBadData:
-        ThrowDamaged("IDAT: invalid data");
-      case Inflater::Status::kBadCheck:
-        ThrowDamaged("IDAT: incorrect data check");
-    }
-  }
-}
-
-Inflater::Step PngReader::Pump(uint8_t* out, size_t n) {
-  Inflater::Step step = inflater_.Inflate(input_.data() + input_at_,
-                                          piece_end_ - input_at_, out, n);
-  input_at_ += step.consumed;
-  // The inflater may hold decoded bytes back; only when it gives nothing
-  // from what it has does it need the next piece.
-  if (step.status == Inflater::Status::kOk && step.consumed == 0 &&
-      step.produced == 0) {
-    if (input_at_ < piece_end_) {
-      step.status = Inflater::Status::kBadData;
-    } else {
-      NextInput();
-    }
-  }
-  return step;
-}
-
 uint8_t* PngReader::ReadStoredRow(size_t row_bytes, int bpp) {
   std::swap(current_, prior_);
-  InflateImage(current_.data(), row_bytes + 1);
+  image_data_->Read(current_.data(), row_bytes + 1);
   if (!Unfilter(current_[0], current_.data() + 1, prior_.data() + 1, row_bytes,
                 bpp)) {
     ThrowDamaged("bad adaptive filter value");
@@ -177,16 +116,8 @@ const uint8_t* PngReader::NextRow() {
 }
 
 void PngReader::Finish() {
-  // Whatever follows the pixels in the stream is read to its end; damage
-  // there is forgiven, as the reference decoder forgives it, but the
-  // stream must end within the image data chunks.
-  uint8_t sink[kPiece];
-  while (!stream_ended_) {
-    const Inflater::Status status = Pump(sink, sizeof sink).status;
-    if (status != Inflater::Status::kOk) break;
-  }
-  if (!chunks_.End()) ThrowDamaged("IDAT: CRC error");
-  ReadTrailingChunks(chunks_, info_.palette_seen);
+  image_data_->Finish();
+  ReadTrailingChunks(image_data_->Chunks());
 }
 
 }  // namespace lumeconv

@@ -1,0 +1,142 @@
+#include "image_data.h"
+
+#include <algorithm>
+
+#include "byte_source.h"
+#include "image_reader.h"
+#include "png_chunks.h"
+
+namespace lumeconv {
+
+namespace {
+
+constexpr uint32_t kIdat = ChunkType("IDAT");
+
+// The reference decoder hands zlib at most this much input at a time, which
+// decides whether a bad checksum right after the last row counts as damage.
+constexpr size_t kPiece = 8192;
+constexpr size_t kReadSize = 32 * kPiece;
+
+}  // namespace
+
+ImageData::ImageData(ByteSource& source, ChunkReader& chunks)
+    : source_(source),
+      chunks_(&chunks),
+      inflater_(std::make_unique<Inflater>()) {}
+
+ImageData::~ImageData() = default;
+
+void ImageData::NextInput() {
+  if (input_at_ < input_end_) {
+    piece_end_ = std::min(input_at_ + kPiece, input_end_);
+    return;
+  }
+  // Empty IDAT chunks are passed over; anything else before the image is
+  // complete means the data is cut short.
+  while (chunks_->Remaining() == 0) {
+    if (!chunks_->End()) ThrowDamaged("IDAT: CRC error");
+    if (chunks_->Next().type != kIdat) ThrowDamaged("Not enough image data");
+  }
+  const size_t n = std::min<size_t>(chunks_->Remaining(), kReadSize);
+  if (input_.size() < n) input_.resize(n);
+  chunks_->Read(input_.data(), n);
+  input_at_ = 0;
+  input_end_ = n;
+  piece_end_ = std::min(kPiece, n);
+}
+
+Inflater::Step ImageData::Pump(uint8_t* out, size_t n) {
+  // zlib, like the reference, fetches input before it inflates; ISA-L may
+  // hold decoded bytes back, so it is asked first and only fed when it
+  // gives nothing from what it has.
+  if (zlib_ && input_at_ == piece_end_) NextInput();
+  Inflater::Step step = inflater_->Inflate(input_.data() + input_at_,
+                                           piece_end_ - input_at_, out, n);
+  input_at_ += step.consumed;
+  if (step.status == Inflater::Status::kOk && step.consumed == 0 &&
+      step.produced == 0) {
+    if (input_at_ < piece_end_) {
+      step.status = Inflater::Status::kBadData;
+    } else {
+      NextInput();
+    }
+  }
+  return step;
+}
+
+bool ImageData::ReadWithIsal(uint8_t* out, size_t n) {
+  size_t got = 0;
+  while (got < n) {
+    if (stream_ended_) ThrowDamaged("Not enough image data");
+    const Inflater::Step step = Pump(out + got, n - got);
+    got += step.produced;
+    if (step.status == Inflater::Status::kEnded) stream_ended_ = true;
+    if (step.status == Inflater::Status::kBadData ||
+        step.status == Inflater::Status::kBadCheck) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void ImageData::ReadWithZlib(uint8_t* out, size_t n) {
+  size_t got = 0;
+  while (got < n) {
+    if (stream_ended_) ThrowDamaged("Not enough image data");
+    const Inflater::Step step = Pump(out + got, n - got);
+    got += step.produced;
+    switch (step.status) {
+      case Inflater::Status::kOk:
+        break;
+      case Inflater::Status::kEnded:
+        stream_ended_ = true;
+        break;
+      case Inflater::Status::kBadData:
+        ThrowDamaged("IDAT: invalid data");
+      case Inflater::Status::kBadCheck:
+        ThrowDamaged("IDAT: incorrect data check");
+    }
+  }
+}
+
+void ImageData::SwitchToZlib() {
+  source_.Rewind();
+  replay_chunks_ = std::make_unique<ChunkReader>(source_);
+  while (replay_chunks_->Next().type != kIdat) replay_chunks_->End();
+  chunks_ = replay_chunks_.get();
+  inflater_ = std::make_unique<Inflater>(/*zlib_only=*/true);
+  zlib_ = true;
+  stream_ended_ = false;
+  input_at_ = input_end_ = piece_end_ = 0;
+  std::vector<uint8_t> scratch;
+  for (const auto& [size, count] : reads_) {
+    scratch.resize(size);
+    for (uint64_t i = 0; i < count; ++i) ReadWithZlib(scratch.data(), size);
+  }
+}
+
+void ImageData::Read(uint8_t* out, size_t n) {
+  if (!zlib_ && !ReadWithIsal(out, n)) SwitchToZlib();
+  if (zlib_) ReadWithZlib(out, n);
+  if (!reads_.empty() && reads_.back().first == n) {
+    ++reads_.back().second;
+  } else {
+    reads_.emplace_back(n, 1);
+  }
+}
+
+void ImageData::Finish() {
+  uint8_t sink[kPiece];
+  while (!stream_ended_) {
+    const Inflater::Status status = Pump(sink, sizeof sink).status;
+    if (status == Inflater::Status::kEnded) break;
+    if (status == Inflater::Status::kOk) continue;
+    // Damage past the image is forgiven, but only zlib can tell whether the
+    // reference meets it before running out of image data.
+    if (zlib_) break;
+    SwitchToZlib();
+  }
+  if (!chunks_->End()) ThrowDamaged("IDAT: CRC error");
+}
+
+}  // namespace lumeconv

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "inflater.h"
+
+namespace lumeconv {
+
+class ByteSource;
+class ChunkReader;
+
+// The zlib stream spread over a PNG's IDAT chunks, read one row at a time.
+// It is inflated with ISA-L; when that meets damage, the stream is read
+// again from its start with zlib, asked for the same rows in the same
+// pieces as the reference decoder asks, so that a damaged file fails or
+// passes exactly as it does there.
+class ImageData {
+ public:
+  // `chunks` stands at the start of the first IDAT chunk's data; `source`
+  // is read again from the start if zlib has to take over.
+  ImageData(ByteSource& source, ChunkReader& chunks);
+  ~ImageData();
+
+  // Exactly n bytes of image data, or throws.
+  void Read(uint8_t* out, size_t n);
+  // Reads what follows the image in the stream to its end, forgiving
+  // damage there, and the CRC of the last IDAT chunk.
+  void Finish();
+  // Where the chunks go on after the image data.
+  ChunkReader& Chunks() { return *chunks_; }
+
+ private:
+  // One inflate call on the current piece of input; moves to the next
+  // piece when this one is used up.
+  Inflater::Step Pump(uint8_t* out, size_t n);
+  void NextInput();
+  bool ReadWithIsal(uint8_t* out, size_t n);
+  void ReadWithZlib(uint8_t* out, size_t n);
+  void SwitchToZlib();
+
+  ByteSource& source_;
+  ChunkReader* chunks_;
+  std::unique_ptr<ChunkReader> replay_chunks_;
+  std::unique_ptr<Inflater> inflater_;
+  bool zlib_ = false;
+  bool stream_ended_ = false;
+
+  std::vector<uint8_t> input_;
+  size_t input_at_ = 0;
+  size_t input_end_ = 0;
+  size_t piece_end_ = 0;
+
+  // The reads made so far, as runs of equal sizes, to make again.
+  std::vector<std::pair<size_t, uint64_t>> reads_;
+};
+
+}  // namespace lumeconv

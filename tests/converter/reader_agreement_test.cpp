@@ -1,0 +1,264 @@
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+#include <cstdio>
+#include <zlib.h>
+
+#include "byte_source.h"
+#include "convert.h"
+#include "fuzz/reader_agreement.h"
+#include "support/files.h"
+#include "support/png_fixture.h"
+
+Q_DECLARE_METATYPE(PngRecipe)
+
+namespace {
+
+using lumeconv::Decoder;
+
+QString Disagreement(const QByteArray& png, bool* accepted) {
+  return QString::fromStdString(lumeconv::ReaderDisagreement(
+      reinterpret_cast<const uint8_t*>(png.constData()), size_t(png.size()),
+      accepted));
+}
+
+QByteArray Jpeg(const QByteArray& png, Decoder decoder) {
+  char* buffer = nullptr;
+  size_t size = 0;
+  FILE* out = open_memstream(&buffer, &size);
+  lumeconv::MemorySource source(reinterpret_cast<const uint8_t*>(png.data()),
+                                size_t(png.size()));
+  lumeconv::ConvertStream(source, out, 85, QDir::tempPath().toStdString(),
+                          decoder);
+  std::fclose(out);
+  QByteArray jpeg(buffer, qsizetype(size));
+  std::free(buffer);
+  return jpeg;
+}
+
+// Stored rows of `row_bytes` samples, each after a filter byte, with a
+// pattern that repeats only every 256 bytes.
+QByteArray Rows(int rows, int row_bytes, char filter = 0) {
+  QByteArray raw;
+  for (int y = 0; y < rows; ++y) {
+    raw += filter;
+    for (int x = 0; x < row_bytes; ++x) raw += char((x * 7 + y * 13) & 0xff);
+  }
+  return raw;
+}
+
+QByteArray Rgb(const QByteArray& before, const QByteArray& image_data,
+               const QByteArray& after = {}) {
+  return PngSignature() + Ihdr(4, 4, 8, 2, 0) + before + image_data + after +
+         Chunk("IEND", {});
+}
+
+QByteArray Idat(const QByteArray& data) { return Chunk("IDAT", data); }
+
+QByteArray Flip(QByteArray bytes, qsizetype at) {
+  bytes[at] = char(bytes[at] ^ 0x5a);
+  return bytes;
+}
+
+// A zlib stream whose header claims a window of 2^bits bytes, or a preset
+// dictionary.
+QByteArray WithHeader(QByteArray stream, int bits, bool dictionary) {
+  const int cmf = ((bits - 8) << 4) | 8;
+  int flg = dictionary ? 0x20 : 0;
+  flg += 31 - ((cmf << 8) | flg) % 31;
+  stream[0] = char(cmf);
+  stream[1] = char(flg);
+  return stream;
+}
+
+QByteArray Be16(quint16 v) {
+  QByteArray b(2, '\0');
+  qToBigEndian(v, b.data());
+  return b;
+}
+
+}  // namespace
+
+// The converter's own PNG reader against libpng, the reference: on every
+// kind of image and on damaged files they must accept the same files and
+// give the same pixels and side data, so that the JPEG files are the same.
+class ReaderAgreementTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void EveryKindGivesTheSameJpeg_data() {
+    QTest::addColumn<PngRecipe>("recipe");
+    const struct {
+      int colour;
+      std::vector<int> depths;
+    } kinds[] = {{0, {1, 2, 4, 8, 16}},
+                 {2, {8, 16}},
+                 {3, {1, 2, 4, 8}},
+                 {4, {8, 16}},
+                 {6, {8, 16}}};
+    const QSize sizes[] = {{1, 1}, {61, 37}, {300, 7}};
+    for (const auto& kind : kinds) {
+      for (int depth : kind.depths) {
+        for (bool interlaced : {false, true}) {
+          for (const QSize& size : sizes) {
+            PngRecipe recipe;
+            recipe.colour_type = kind.colour;
+            recipe.bit_depth = depth;
+            recipe.interlaced = interlaced;
+            recipe.width = uint32_t(size.width());
+            recipe.height = uint32_t(size.height());
+            recipe.transparent_colour = kind.colour != 4 && kind.colour != 6;
+            recipe.seed = uint32_t(depth + size.width());
+            QTest::addRow("colour %d depth %d%s %dx%d", kind.colour, depth,
+                          interlaced ? " interlaced" : "", size.width(),
+                          size.height())
+                << recipe;
+          }
+        }
+      }
+    }
+    PngRecipe side;
+    side.width = 40;
+    side.height = 30;
+    side.exif = QByteArray("MM\0*\0\0\0\x08\0\0", 10);
+    side.ppm_x = 3780;
+    side.ppm_y = 2835;
+    QTest::newRow("exif and density") << side;
+  }
+  void EveryKindGivesTheSameJpeg() {
+    QFETCH(PngRecipe, recipe);
+    QTemporaryDir dir;
+    WritePng(dir.filePath("in.png"), recipe);
+    const QByteArray png = Load(dir.filePath("in.png"));
+    bool accepted = false;
+    QCOMPARE(Disagreement(png, &accepted), QString());
+    QVERIFY(accepted);
+    QCOMPARE(Jpeg(png, Decoder::kOwn), Jpeg(png, Decoder::kLibpng));
+  }
+
+  void SamplesAndFuzzFindingsAgree() {
+    QStringList files;
+    for (const QString& folder :
+         {QStringLiteral(BUILD_DIR "/Samples"), QStringLiteral(FUZZ_CRASHERS)}) {
+      for (const QString& name : QDir(folder).entryList(QDir::Files)) {
+        files << folder + "/" + name;
+      }
+    }
+    QVERIFY(files.size() > 7);
+    for (const QString& file : files) {
+      bool accepted = false;
+      QCOMPARE(Disagreement(Load(file), &accepted), QString());
+    }
+  }
+
+  void DamagedAndOddFilesAgree_data() {
+    QTest::addColumn<QByteArray>("png");
+    QTest::addColumn<bool>("accepted");
+    const QByteArray raw = Rows(4, 12);
+    const QByteArray z = Zlib(raw);
+    const QByteArray bad_check = Flip(z, z.size() - 1);
+    QByteArray bytewise;
+    for (char c : z) bytewise += Idat(QByteArray(1, c));
+
+    QTest::newRow("plain") << Rgb({}, Idat(z)) << true;
+    QTest::newRow("image data one byte per chunk") << Rgb({}, bytewise)
+                                                   << true;
+    QTest::newRow("empty image data chunks around")
+        << Rgb({}, Idat({}) + Idat(z) + Idat({})) << true;
+    QTest::newRow("bad checksum beside the last row")
+        << Rgb({}, Idat(bad_check)) << false;
+    QTest::newRow("bad checksum in a chunk of its own")
+        << Rgb({}, Idat(bad_check.left(z.size() - 4)) +
+                       Idat(bad_check.right(4)))
+        << true;
+    QTest::newRow("checksum missing")
+        << Rgb({}, Idat(z.left(z.size() - 4))) << false;
+    QTest::newRow("bytes after the stream") << Rgb({}, Idat(z + "junk"))
+                                            << true;
+    QTest::newRow("image data chunk after the stream")
+        << Rgb({}, Idat(z) + Idat("xx")) << true;
+    QTest::newRow("extra chunk with a bad CRC")
+        << Rgb({}, Idat(z) + Flip(Idat("xx"), 9)) << false;
+    QTest::newRow("image data with a bad CRC")
+        << Rgb({}, Flip(Idat(z), 12)) << false;
+    QTest::newRow("stream ends a row early")
+        << Rgb({}, Idat(Zlib(Rows(3, 12)))) << false;
+    QTest::newRow("filter type 5") << Rgb({}, Idat(Zlib(Rows(4, 12, 5))))
+                                   << false;
+    QTest::newRow("every filter type")
+        << Rgb({}, Idat(Zlib(Rows(1, 12, 1) + Rows(1, 12, 2) +
+                             Rows(1, 12, 3) + Rows(1, 12, 4))))
+        << true;
+
+    // Rows of 600 bytes repeat, so matches reach back 601 bytes.
+    const QByteArray wide = PngSignature() + Ihdr(200, 4, 8, 2, 0);
+    QByteArray repeating;
+    for (int y = 0; y < 4; ++y) repeating += Rows(1, 600);
+    const QByteArray far = Zlib(repeating);
+    QTest::newRow("window as large as needed")
+        << wide + Idat(WithHeader(far, 10, false)) + Chunk("IEND", {}) << true;
+    QTest::newRow("window smaller than a match reaches")
+        << wide + Idat(WithHeader(far, 8, false)) + Chunk("IEND", {})
+        << false;
+    QTest::newRow("preset dictionary")
+        << Rgb({}, Idat(WithHeader(z, 15, true))) << false;
+
+    QTest::newRow("unknown critical chunk before the image")
+        << Rgb(Chunk("ABCD", "x"), Idat(z)) << false;
+    // Past the image data only CRCs of critical chunks are checked.
+    QTest::newRow("unknown critical chunk after it")
+        << Rgb({}, Idat(z), Chunk("ABCD", "x")) << true;
+    QTest::newRow("that chunk with a bad CRC")
+        << Rgb({}, Idat(z), Flip(Chunk("ABCD", "x"), 8)) << false;
+    QTest::newRow("a second header after it")
+        << Rgb({}, Idat(z), Ihdr(4, 4, 8, 2, 0)) << false;
+    QTest::newRow("side chunk with a bad CRC")
+        << Rgb(Flip(Chunk("pHYs", QByteArray(9, '\1')), 10), Idat(z)) << true;
+    QTest::newRow("IEND with data")
+        << PngSignature() + Ihdr(4, 4, 8, 2, 0) + Idat(z) + Chunk("IEND", "x")
+        << true;
+    QTest::newRow("bit depth 3")
+        << PngSignature() + Ihdr(4, 4, 3, 0, 0) + Idat(z) + Chunk("IEND", {})
+        << false;
+    QTest::newRow("transparency before a palette voids it")
+        << Rgb(Chunk("tRNS", Be16(7) + Be16(14) + Be16(21)) +
+                   Chunk("PLTE", QByteArray(6, '\3')),
+               Idat(z))
+        << true;
+    QTest::newRow("palette after the image, RGB")
+        << Rgb({}, Idat(z), Chunk("PLTE", QByteArray(3, '\0'))) << true;
+
+    const QByteArray indexed = PngSignature() + Ihdr(4, 4, 8, 3, 0);
+    const QByteArray palette = Chunk("PLTE", QByteArray("\xff\0\0\0\xff\0", 6));
+    QTest::newRow("index beyond the palette")
+        << indexed + palette + Idat(Zlib(Rows(4, 4))) + Chunk("IEND", {})
+        << true;
+    QTest::newRow("second palette after the image")
+        << indexed + palette + Idat(Zlib(Rows(4, 4))) + palette +
+               Chunk("IEND", {})
+        << true;
+    QTest::newRow("no palette") << indexed + Idat(Zlib(Rows(4, 4))) +
+                                       Chunk("IEND", {})
+                                << false;
+    QTest::newRow("grey with a 2-bit transparent key")
+        << PngSignature() + Ihdr(16, 4, 2, 0, 0) + Chunk("tRNS", Be16(2)) +
+               Idat(Zlib(Rows(4, 4))) + Chunk("IEND", {})
+        << true;
+    QTest::newRow("grey with a 16-bit transparent key")
+        << PngSignature() + Ihdr(4, 4, 16, 0, 0) +
+               Chunk("tRNS", Be16(0x0d07)) + Idat(Zlib(Rows(4, 8))) +
+               Chunk("IEND", {})
+        << true;
+  }
+  void DamagedAndOddFilesAgree() {
+    QFETCH(QByteArray, png);
+    QFETCH(bool, accepted);
+    bool both = false;
+    QCOMPARE(Disagreement(png, &both), QString());
+    QCOMPARE(both, accepted);
+  }
+};
+
+QTEST_GUILESS_MAIN(ReaderAgreementTest)
+#include "reader_agreement_test.moc"
