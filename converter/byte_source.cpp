@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "conversion_error.h"
@@ -30,31 +32,71 @@ FileSource::FileSource(const std::string& path) {
                                                : "is not a regular file");
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  file_ = ::fdopen(fd, "rb");
-  if (!file_) {
-    ::close(fd);
-    throw ConversionError(kExitUnreadable, "cannot be opened");
-  }
+  fd_ = fd;
   size_ = static_cast<uint64_t>(info.st_size);
   device_ = info.st_dev;
   inode_ = info.st_ino;
 }
 
-FileSource::~FileSource() {
-  if (file_) std::fclose(file_);
+FileSource::~FileSource() { ::close(fd_); }
+
+bool FileSource::Fill() {
+  buffered_ = 0;
+  taken_ = 0;
+  for (;;) {
+    const ssize_t got = ::read(fd_, buffer_.data(), buffer_.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    buffered_ = static_cast<size_t>(got);
+    return true;
+  }
 }
 
 size_t FileSource::Read(void* buffer, size_t n) {
-  return std::fread(buffer, 1, n, file_);
+  auto* out = static_cast<uint8_t*>(buffer);
+  size_t done = 0;
+  while (done < n) {
+    if (taken_ == buffered_) {
+      // Large reads skip the buffer.
+      if (n - done >= buffer_.size()) {
+        const ssize_t got = ::read(fd_, out + done, n - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        done += static_cast<size_t>(got);
+        position_ += static_cast<uint64_t>(got);
+        continue;
+      }
+      if (!Fill()) break;
+    }
+    const size_t count = std::min(n - done, buffered_ - taken_);
+    std::memcpy(out + done, buffer_.data() + taken_, count);
+    taken_ += count;
+    done += count;
+    position_ += count;
+  }
+  return done;
 }
 
 bool FileSource::Skip(uint64_t n) {
-  const off_t here = ::ftello(file_);
-  if (here < 0 || n > size_ - static_cast<uint64_t>(here)) return false;
-  return ::fseeko(file_, static_cast<off_t>(n), SEEK_CUR) == 0;
+  if (n > size_ - std::min(position_, size_)) return false;
+  // Chunk after chunk is skipped; most land inside what was read already.
+  if (n <= buffered_ - taken_) {
+    taken_ += static_cast<size_t>(n);
+  } else {
+    if (::lseek(fd_, static_cast<off_t>(position_ + n), SEEK_SET) < 0) {
+      return false;
+    }
+    buffered_ = taken_ = 0;
+  }
+  position_ += n;
+  return true;
 }
 
-void FileSource::Rewind() { std::rewind(file_); }
+void FileSource::Rewind() {
+  ::lseek(fd_, 0, SEEK_SET);
+  buffered_ = taken_ = 0;
+  position_ = 0;
+}
 
 size_t MemorySource::Read(void* buffer, size_t n) {
   const size_t count = std::min(n, size_ - position_);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace lumeconv {
 
@@ -37,7 +38,15 @@ class FileSource : public ByteSource {
   uint64_t Inode() const { return inode_; }
 
  private:
-  FILE* file_ = nullptr;
+  // Read through a buffer of its own: walking the chunks seeks from header
+  // to header, and a FILE drops its buffer on every seek.
+  bool Fill();
+
+  int fd_ = -1;
+  std::vector<uint8_t> buffer_ = std::vector<uint8_t>(64 * 1024);
+  size_t buffered_ = 0;
+  size_t taken_ = 0;
+  uint64_t position_ = 0;
   uint64_t size_ = 0;
   uint64_t device_ = 0;
   uint64_t inode_ = 0;

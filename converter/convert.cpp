@@ -103,7 +103,8 @@ void ConvertStream(ByteSource& source, FILE* out, int quality,
   }
 }
 
-std::string ConvertFile(const std::string& input, int quality) {
+std::string ConvertFile(const std::string& input, int quality,
+                        Decoder decoder) {
   FileSource source(input);
   const std::string output = OutputPathFor(input);
   struct stat existing {};
@@ -113,7 +114,7 @@ std::string ConvertFile(const std::string& input, int quality) {
                           "the JPEG would replace this file itself");
   }
   PendingFile result(output);
-  ConvertStream(source, result.Stream(), quality, result.Folder());
+  ConvertStream(source, result.Stream(), quality, result.Folder(), decoder);
   result.Commit();
   return output;
 }

@@ -22,6 +22,7 @@ void ConvertStream(ByteSource& source, FILE* out, int quality,
 
 // Converts `input` to OutputPathFor(input), replacing that file only when
 // the new one is complete. Returns the output path; throws ConversionError.
-std::string ConvertFile(const std::string& input, int quality);
+std::string ConvertFile(const std::string& input, int quality,
+                        Decoder decoder = Decoder::kOwn);
 
 }  // namespace lumeconv

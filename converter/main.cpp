@@ -15,6 +15,13 @@
 
 namespace {
 
+// The benchmark builds this program a second time with libpng reading.
+#ifdef LUMECONV_REFERENCE_DECODER
+constexpr lumeconv::Decoder kDecoder = lumeconv::Decoder::kLibpng;
+#else
+constexpr lumeconv::Decoder kDecoder = lumeconv::Decoder::kOwn;
+#endif
+
 extern "C" void OnSignal(int signal) {
   lumeconv::PendingFile::RemoveOnSignal();
   ::_exit(128 + signal);
@@ -46,7 +53,7 @@ int main(int argc, char** argv) {
     return lumeconv::kExitOk;
   }
   try {
-    lumeconv::ConvertFile(options.input, options.quality);
+    lumeconv::ConvertFile(options.input, options.quality, kDecoder);
     return lumeconv::kExitOk;
   } catch (const lumeconv::ConversionError& error) {
     std::fprintf(stderr, "lumeconv: %s: %s\n", options.input.c_str(),

@@ -240,16 +240,19 @@ class BadInputTest : public QObject {
     QVERIFY(QFile::exists(dir.filePath(name + ".jpg")));
   }
 
-  void FuzzFindingsStayRefused() {
+  // The findings are damaged files, or odd ones the readers once disagreed
+  // on: each is converted or refused cleanly, with a JPEG exactly when it
+  // is converted.
+  void FuzzFindingsEndCleanly() {
     const QDir crashers(QStringLiteral(FUZZ_CRASHERS));
     const QStringList names = crashers.entryList(QDir::Files);
     for (const QString& name : names) {
       QTemporaryDir dir;
       QFile::copy(crashers.filePath(name), dir.filePath("case.png"));
       const LumeconvRun run = RunLumeconv({dir.filePath("case.png")});
-      QVERIFY2(run.code >= 3 && run.code <= 7,
+      QVERIFY2(run.code == 0 || (run.code >= 3 && run.code <= 7),
                qPrintable(name + ": " + QString::number(run.code)));
-      QVERIFY(!QFile::exists(dir.filePath("case.jpg")));
+      QCOMPARE(QFile::exists(dir.filePath("case.jpg")), run.code == 0);
     }
   }
 };

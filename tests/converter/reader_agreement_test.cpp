@@ -1,13 +1,15 @@
+#include "fuzz/reader_agreement.h"
+
+#include <zlib.h>
+
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
 #include <cstdio>
-#include <zlib.h>
 
 #include "byte_source.h"
 #include "convert.h"
-#include "fuzz/reader_agreement.h"
 #include "support/files.h"
 #include "support/png_fixture.h"
 
@@ -139,8 +141,8 @@ class ReaderAgreementTest : public QObject {
 
   void SamplesAndFuzzFindingsAgree() {
     QStringList files;
-    for (const QString& folder :
-         {QStringLiteral(BUILD_DIR "/Samples"), QStringLiteral(FUZZ_CRASHERS)}) {
+    for (const QString& folder : {QStringLiteral(BUILD_DIR "/Samples"),
+                                  QStringLiteral(FUZZ_CRASHERS)}) {
       for (const QString& name : QDir(folder).entryList(QDir::Files)) {
         files << folder + "/" + name;
       }
@@ -162,20 +164,19 @@ class ReaderAgreementTest : public QObject {
     for (char c : z) bytewise += Idat(QByteArray(1, c));
 
     QTest::newRow("plain") << Rgb({}, Idat(z)) << true;
-    QTest::newRow("image data one byte per chunk") << Rgb({}, bytewise)
-                                                   << true;
+    QTest::newRow("image data one byte per chunk") << Rgb({}, bytewise) << true;
     QTest::newRow("empty image data chunks around")
         << Rgb({}, Idat({}) + Idat(z) + Idat({})) << true;
     QTest::newRow("bad checksum beside the last row")
         << Rgb({}, Idat(bad_check)) << false;
     QTest::newRow("bad checksum in a chunk of its own")
-        << Rgb({}, Idat(bad_check.left(z.size() - 4)) +
-                       Idat(bad_check.right(4)))
+        << Rgb({},
+               Idat(bad_check.left(z.size() - 4)) + Idat(bad_check.right(4)))
         << true;
     QTest::newRow("checksum missing")
         << Rgb({}, Idat(z.left(z.size() - 4))) << false;
-    QTest::newRow("bytes after the stream") << Rgb({}, Idat(z + "junk"))
-                                            << true;
+    QTest::newRow("bytes after the stream")
+        << Rgb({}, Idat(z + "junk")) << true;
     QTest::newRow("image data chunk after the stream")
         << Rgb({}, Idat(z) + Idat("xx")) << true;
     QTest::newRow("extra chunk with a bad CRC")
@@ -184,11 +185,11 @@ class ReaderAgreementTest : public QObject {
         << Rgb({}, Flip(Idat(z), 12)) << false;
     QTest::newRow("stream ends a row early")
         << Rgb({}, Idat(Zlib(Rows(3, 12)))) << false;
-    QTest::newRow("filter type 5") << Rgb({}, Idat(Zlib(Rows(4, 12, 5))))
-                                   << false;
+    QTest::newRow("filter type 5")
+        << Rgb({}, Idat(Zlib(Rows(4, 12, 5)))) << false;
     QTest::newRow("every filter type")
-        << Rgb({}, Idat(Zlib(Rows(1, 12, 1) + Rows(1, 12, 2) +
-                             Rows(1, 12, 3) + Rows(1, 12, 4))))
+        << Rgb({}, Idat(Zlib(Rows(1, 12, 1) + Rows(1, 12, 2) + Rows(1, 12, 3) +
+                             Rows(1, 12, 4))))
         << true;
 
     // Rows of 600 bytes repeat, so matches reach back 601 bytes.
@@ -199,8 +200,7 @@ class ReaderAgreementTest : public QObject {
     QTest::newRow("window as large as needed")
         << wide + Idat(WithHeader(far, 10, false)) + Chunk("IEND", {}) << true;
     QTest::newRow("window smaller than a match reaches")
-        << wide + Idat(WithHeader(far, 8, false)) + Chunk("IEND", {})
-        << false;
+        << wide + Idat(WithHeader(far, 8, false)) + Chunk("IEND", {}) << false;
     QTest::newRow("preset dictionary")
         << Rgb({}, Idat(WithHeader(z, 15, true))) << false;
 
@@ -238,17 +238,15 @@ class ReaderAgreementTest : public QObject {
         << indexed + palette + Idat(Zlib(Rows(4, 4))) + palette +
                Chunk("IEND", {})
         << true;
-    QTest::newRow("no palette") << indexed + Idat(Zlib(Rows(4, 4))) +
-                                       Chunk("IEND", {})
-                                << false;
+    QTest::newRow("no palette")
+        << indexed + Idat(Zlib(Rows(4, 4))) + Chunk("IEND", {}) << false;
     QTest::newRow("grey with a 2-bit transparent key")
         << PngSignature() + Ihdr(16, 4, 2, 0, 0) + Chunk("tRNS", Be16(2)) +
                Idat(Zlib(Rows(4, 4))) + Chunk("IEND", {})
         << true;
     QTest::newRow("grey with a 16-bit transparent key")
-        << PngSignature() + Ihdr(4, 4, 16, 0, 0) +
-               Chunk("tRNS", Be16(0x0d07)) + Idat(Zlib(Rows(4, 8))) +
-               Chunk("IEND", {})
+        << PngSignature() + Ihdr(4, 4, 16, 0, 0) + Chunk("tRNS", Be16(0x0d07)) +
+               Idat(Zlib(Rows(4, 8))) + Chunk("IEND", {})
         << true;
   }
   void DamagedAndOddFilesAgree() {
