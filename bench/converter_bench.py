@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""lumeconv against ImageMagick and libvips on the generated corpus.
+"""lumeconv against its own build with libpng reading, ImageMagick and
+libvips on the generated corpus.
 
 Prints, per image class, the median time per file, the ratios, the median
 output size, the median PSNR against the source flattened onto white, and
@@ -20,9 +21,12 @@ QUALITY = 85
 
 def tools(build):
     lumeconv = os.path.join(build, "lumeconv")
+    reference = os.path.join(build, "bench", "lumeconv-libpng")
     return {
         "lumeconv": lambda src, out: [lumeconv, "-q", str(QUALITY), "-out",
                                       "jpeg", src],
+        "libpng": lambda src, out: [reference, "-q", str(QUALITY), "-out",
+                                    "jpeg", src],
         "convert": lambda src, out: ["convert", src, "-quality",
                                      str(QUALITY), out],
         "vips": lambda src, out: ["vips", "copy", src, f"{out}[Q={QUALITY}]"],
@@ -33,7 +37,7 @@ def run(name, command, src, out):
     start = time.perf_counter()
     subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
     elapsed = time.perf_counter() - start
-    if name == "lumeconv":
+    if name in ("lumeconv", "libpng"):
         shutil.move(os.path.splitext(src)[0] + ".jpg", out)
     return elapsed
 
@@ -101,6 +105,11 @@ def main(build, corpus, work):
             kib = peak_kib(command(big, out))
             print(f"  {tool:9} {kib / 1024:8.1f}")
         os.remove(os.path.join(corpus, "rgb-8000x8000-0.jpg"))
+
+    print("\nwhere the time goes, one file of each class:")
+    for kind in classes:
+        subprocess.run([os.path.join(build, "bench", "split_bench"),
+                        os.path.join(corpus, kind + "-0.png")], check=True)
 
 
 if __name__ == "__main__":
