@@ -19,6 +19,7 @@
 #include "huge_pages.h"
 #include "inflater.h"
 #include "jpeg_writer.h"
+#include "libpng_reader.h"
 #include "png_chunks.h"
 #include "png_info.h"
 #include "png_rows.h"
@@ -116,14 +117,14 @@ int main(int argc, char** argv) {
     }
     jpeg.Finish();
   });
-  const auto whole = [&](lumeconv::Decoder decoder) {
+  const auto whole = [&](lumeconv::ImageOpener open) {
     return MedianMs(runs, [&] {
       lumeconv::MemorySource again(png.data(), png.size());
-      lumeconv::ConvertStream(again, sink, 85, "/tmp", decoder);
+      lumeconv::ConvertStream(again, sink, 85, "/tmp", open);
     });
   };
-  const double own = whole(lumeconv::Decoder::kOwn);
-  const double reference = whole(lumeconv::Decoder::kLibpng);
+  const double own = whole(lumeconv::OpenPng);
+  const double reference = whole(lumeconv::OpenWithLibpng);
   std::printf(
       "%s: inflate (%s) %.1f ms, unfilter (%s) %.1f ms, convert %.1f ms, "
       "encode %.1f ms; whole conversion in process: own reader %.1f ms, "

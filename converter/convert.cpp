@@ -61,8 +61,8 @@ void DecodeInto(ImageReader& png, RowPipe& pipe) {
 }  // namespace
 
 void ConvertStream(ByteSource& source, FILE* out, int quality,
-                   const std::string& scratch_folder, Decoder decoder) {
-  const std::unique_ptr<ImageReader> image = OpenImage(source, decoder);
+                   const std::string& scratch_folder, ImageOpener open) {
+  const std::unique_ptr<ImageReader> image = open(source);
   ImageReader& png = *image;
   // An image too large to optimise its tables in memory is first encoded
   // with the standard ones into a scratch file, then rewritten.
@@ -104,7 +104,7 @@ void ConvertStream(ByteSource& source, FILE* out, int quality,
 }
 
 std::string ConvertFile(const std::string& input, int quality,
-                        Decoder decoder) {
+                        ImageOpener open) {
   FileSource source(input);
   const std::string output = OutputPathFor(input);
   struct stat existing {};
@@ -114,7 +114,7 @@ std::string ConvertFile(const std::string& input, int quality,
                           "the JPEG would replace this file itself");
   }
   PendingFile result(output);
-  ConvertStream(source, result.Stream(), quality, result.Folder(), decoder);
+  ConvertStream(source, result.Stream(), quality, result.Folder(), open);
   result.Commit();
   return output;
 }

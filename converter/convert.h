@@ -18,11 +18,11 @@ std::string OutputPathFor(const std::string& input);
 // output's, which has room for the result). Throws ConversionError.
 void ConvertStream(ByteSource& source, FILE* out, int quality,
                    const std::string& scratch_folder,
-                   Decoder decoder = Decoder::kOwn);
+                   ImageOpener open = OpenPng);
 
 // Converts `input` to OutputPathFor(input), replacing that file only when
 // the new one is complete. Returns the output path; throws ConversionError.
 std::string ConvertFile(const std::string& input, int quality,
-                        Decoder decoder = Decoder::kOwn);
+                        ImageOpener open = OpenPng);
 
 }  // namespace lumeconv

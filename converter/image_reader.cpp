@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "conversion_error.h"
-#include "libpng_reader.h"
 #include "png_reader.h"
 
 namespace lumeconv {
@@ -28,10 +27,7 @@ void ImageReader::CheckInterlacedSize(uint64_t row_bytes) const {
   }
 }
 
-std::unique_ptr<ImageReader> OpenImage(ByteSource& source, Decoder decoder) {
-  if (decoder == Decoder::kLibpng) {
-    return std::make_unique<LibpngReader>(source);
-  }
+std::unique_ptr<ImageReader> OpenPng(ByteSource& source) {
   return std::make_unique<PngReader>(source);
 }
 

@@ -51,11 +51,11 @@ class ImageReader {
   PngMetadata metadata_;
 };
 
-// Which decoder reads the PNG: ours, or libpng, kept as the reference that
-// ours is compared with.
-enum class Decoder { kOwn, kLibpng };
+// Opens a PNG with one decoder: the converter's own (OpenPng), or libpng,
+// kept as the reference the own one is tested against.
+using ImageOpener = std::unique_ptr<ImageReader> (*)(ByteSource& source);
 
-std::unique_ptr<ImageReader> OpenImage(ByteSource& source, Decoder decoder);
+std::unique_ptr<ImageReader> OpenPng(ByteSource& source);
 
 // eXIf data as libpng hands it over, with a leading "Exif\0\0" removed.
 std::vector<uint8_t> ExifWithoutPrefix(const uint8_t* data, size_t size);

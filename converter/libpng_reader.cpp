@@ -188,6 +188,10 @@ const uint8_t* LibpngReader::NextRow() {
   return flattened_.data();
 }
 
+std::unique_ptr<ImageReader> OpenWithLibpng(ByteSource& source) {
+  return std::make_unique<LibpngReader>(source);
+}
+
 void LibpngReader::Finish() {
   if (!ReadEnd(png_.get())) Damaged(*png_);
 }

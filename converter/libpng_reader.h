@@ -36,4 +36,6 @@ class LibpngReader : public ImageReader {
   size_t row_bytes_ = 0;
 };
 
+std::unique_ptr<ImageReader> OpenWithLibpng(ByteSource& source);
+
 }  // namespace lumeconv

@@ -11,15 +11,18 @@
 #include "conversion_error.h"
 #include "convert.h"
 #include "huge_pages.h"
+#ifdef LUMECONV_REFERENCE_DECODER
+#include "libpng_reader.h"
+#endif
 #include "pending_file.h"
 
 namespace {
 
 // The benchmark builds this program a second time with libpng reading.
 #ifdef LUMECONV_REFERENCE_DECODER
-constexpr lumeconv::Decoder kDecoder = lumeconv::Decoder::kLibpng;
+constexpr lumeconv::ImageOpener kOpen = lumeconv::OpenWithLibpng;
 #else
-constexpr lumeconv::Decoder kDecoder = lumeconv::Decoder::kOwn;
+constexpr lumeconv::ImageOpener kOpen = lumeconv::OpenPng;
 #endif
 
 extern "C" void OnSignal(int signal) {
@@ -53,7 +56,7 @@ int main(int argc, char** argv) {
     return lumeconv::kExitOk;
   }
   try {
-    lumeconv::ConvertFile(options.input, options.quality, kDecoder);
+    lumeconv::ConvertFile(options.input, options.quality, kOpen);
     return lumeconv::kExitOk;
   } catch (const lumeconv::ConversionError& error) {
     std::fprintf(stderr, "lumeconv: %s: %s\n", options.input.c_str(),

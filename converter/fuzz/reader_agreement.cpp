@@ -6,6 +6,7 @@
 #include "byte_source.h"
 #include "conversion_error.h"
 #include "image_reader.h"
+#include "libpng_reader.h"
 
 namespace lumeconv {
 
@@ -13,9 +14,9 @@ namespace {
 
 // One reader with what it has said so far.
 struct Attempt {
-  Attempt(const uint8_t* data, size_t size, Decoder decoder)
+  Attempt(const uint8_t* data, size_t size, ImageOpener open)
       : source(data, size) {
-    Try([&] { reader = OpenImage(source, decoder); });
+    Try([&] { reader = open(source); });
   }
 
   template <typename Step>
@@ -58,8 +59,8 @@ std::string SideData(const ImageReader& own, const ImageReader& reference) {
 
 std::string ReaderDisagreement(const uint8_t* data, size_t size,
                                bool* accepted) {
-  Attempt own(data, size, Decoder::kOwn);
-  Attempt reference(data, size, Decoder::kLibpng);
+  Attempt own(data, size, OpenPng);
+  Attempt reference(data, size, OpenWithLibpng);
   if (own.reader && reference.reader) {
     const std::string side = SideData(*own.reader, *reference.reader);
     if (!side.empty()) return side;

@@ -10,6 +10,7 @@
 
 #include "byte_source.h"
 #include "convert.h"
+#include "libpng_reader.h"
 #include "support/files.h"
 #include "support/png_fixture.h"
 
@@ -17,22 +18,20 @@ Q_DECLARE_METATYPE(PngRecipe)
 
 namespace {
 
-using lumeconv::Decoder;
-
 QString Disagreement(const QByteArray& png, bool* accepted) {
   return QString::fromStdString(lumeconv::ReaderDisagreement(
       reinterpret_cast<const uint8_t*>(png.constData()), size_t(png.size()),
       accepted));
 }
 
-QByteArray Jpeg(const QByteArray& png, Decoder decoder) {
+QByteArray Jpeg(const QByteArray& png, lumeconv::ImageOpener open) {
   char* buffer = nullptr;
   size_t size = 0;
   FILE* out = open_memstream(&buffer, &size);
   lumeconv::MemorySource source(reinterpret_cast<const uint8_t*>(png.data()),
                                 size_t(png.size()));
   lumeconv::ConvertStream(source, out, 85, QDir::tempPath().toStdString(),
-                          decoder);
+                          open);
   std::fclose(out);
   QByteArray jpeg(buffer, qsizetype(size));
   std::free(buffer);
@@ -136,7 +135,7 @@ class ReaderAgreementTest : public QObject {
     bool accepted = false;
     QCOMPARE(Disagreement(png, &accepted), QString());
     QVERIFY(accepted);
-    QCOMPARE(Jpeg(png, Decoder::kOwn), Jpeg(png, Decoder::kLibpng));
+    QCOMPARE(Jpeg(png, lumeconv::OpenPng), Jpeg(png, lumeconv::OpenWithLibpng));
   }
 
   void SamplesAndFuzzFindingsAgree() {
