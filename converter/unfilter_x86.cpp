@@ -96,14 +96,23 @@ namespace sse2 {
 #undef LUMECONV_ABS16
 }  // namespace sse2
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("ssse3"))), \
+                             apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("ssse3")
+#endif
 namespace ssse3 {
 #define LUMECONV_ABS16(v) _mm_abs_epi16(v)
 #include "unfilter_scan.inc"
 #undef LUMECONV_ABS16
 }  // namespace ssse3
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 }  // namespace
 
