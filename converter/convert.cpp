@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "byte_source.h"
 #include "conversion_error.h"
@@ -28,9 +29,12 @@ std::string OutputPathFor(const std::string& input) {
 
 namespace {
 
-// Decoding and encoding take similar time; each gets a core. Rows travel
-// in bands: handing each row over alone woke the other thread once per row,
-// and those wake-ups cost as much as the decoding itself.
+// Decoding and encoding take similar time; each gets a core. The decoding
+// thread does what depends on earlier rows (inflating, unfiltering); the
+// encoding thread finishes each row (palette, transparency, 16 bits) before
+// it encodes it. Rows travel in bands: handing each row over alone woke the
+// other thread once per row, and those wake-ups cost as much as the
+// decoding itself.
 constexpr size_t kBandBytes = 256 * 1024;
 constexpr size_t kBandsInFlight = 4;
 
@@ -40,14 +44,14 @@ size_t BandRows(size_t row_bytes) {
 
 void DecodeInto(ImageReader& png, RowPipe& pipe) {
   try {
-    const size_t row_bytes = size_t{png.Width()} * png.Components();
+    const size_t row_bytes = png.RawRowBytes();
     const size_t band = BandRows(row_bytes);
     for (uint32_t y = 0; y < png.Height();) {
       uint8_t* slot = pipe.WaitForFreeRow();
       if (!slot) return;
       const size_t rows = std::min<size_t>(band, png.Height() - y);
       for (size_t i = 0; i < rows; ++i) {
-        std::memcpy(slot + i * row_bytes, png.NextRow(), row_bytes);
+        std::memcpy(slot + i * row_bytes, png.NextRawRow(), row_bytes);
       }
       pipe.Publish();
       y += static_cast<uint32_t>(rows);
@@ -72,16 +76,19 @@ void ConvertStream(ByteSource& source, FILE* out, int quality,
       in_memory ? nullptr : OpenScratchFile(scratch_folder), std::fclose);
   JpegWriter jpeg(in_memory ? out : scratch.get(), png.Width(), png.Height(),
                   png.Components(), quality, png.Metadata());
-  const size_t row_bytes = size_t{png.Width()} * png.Components();
+  const size_t row_bytes = png.RawRowBytes();
   const size_t band = BandRows(row_bytes);
   RowPipe pipe(row_bytes * band, kBandsInFlight);
+  std::vector<uint8_t> finishing;
   std::thread decoding(DecodeInto, std::ref(png), std::ref(pipe));
   try {
     for (uint32_t y = 0; y < png.Height();) {
       const uint8_t* rows = pipe.WaitForFullRow();
       if (!rows) break;
       const size_t count = std::min<size_t>(band, png.Height() - y);
-      for (size_t i = 0; i < count; ++i) jpeg.WriteRow(rows + i * row_bytes);
+      for (size_t i = 0; i < count; ++i) {
+        jpeg.WriteRow(png.FinishRow(rows + i * row_bytes, finishing));
+      }
       pipe.Release();
       y += static_cast<uint32_t>(count);
     }

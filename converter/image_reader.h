@@ -35,7 +35,20 @@ class ImageReader {
   const PngMetadata& Metadata() const { return metadata_; }
 
   // The next row, Width() * Components() bytes, valid until the next call.
-  virtual const uint8_t* NextRow() = 0;
+  const uint8_t* NextRow() { return FinishRow(NextRawRow(), finished_); }
+
+  // A row comes in two steps, so that the second can run on another thread
+  // while the first goes on with the rows that depend on it: NextRawRow()
+  // gives RawRowBytes() bytes valid until the next call; FinishRow() turns
+  // them into the row NextRow() gives, in `scratch` (ScratchBytes() long)
+  // or in place.
+  virtual const uint8_t* NextRawRow() = 0;
+  virtual size_t RawRowBytes() const { return size_t{width_} * components_; }
+  virtual const uint8_t* FinishRow(const uint8_t* raw,
+                                   std::vector<uint8_t>& scratch) const {
+    static_cast<void>(scratch);
+    return raw;
+  }
   // Reads the rest of the file so that damage after the pixels is noticed.
   virtual void Finish() = 0;
 
@@ -49,6 +62,9 @@ class ImageReader {
   uint32_t height_ = 0;
   int components_ = 0;
   PngMetadata metadata_;
+
+ private:
+  std::vector<uint8_t> finished_;
 };
 
 // Opens a PNG with one decoder: the converter's own (OpenPng), or libpng,

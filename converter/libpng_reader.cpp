@@ -174,7 +174,7 @@ void LibpngReader::ReadInterlaced(int passes) {
 
 LibpngReader::~LibpngReader() = default;
 
-const uint8_t* LibpngReader::NextRow() {
+const uint8_t* LibpngReader::NextRawRow() {
   const uint8_t* row;
   if (interlaced_) {
     row = rows_[next_row_].data();

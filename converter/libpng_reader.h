@@ -19,7 +19,7 @@ class LibpngReader : public ImageReader {
   LibpngReader(const LibpngReader&) = delete;
   LibpngReader& operator=(const LibpngReader&) = delete;
 
-  const uint8_t* NextRow() override;
+  const uint8_t* NextRawRow() override;
   void Finish() override;
 
  private:

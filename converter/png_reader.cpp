@@ -49,13 +49,11 @@ PngReader::PngReader(ByteSource& source)
   stored_row_ = StoredRowBytes(info_, width_);
   const size_t expanded_row = size_t{width_} * expander_.PixelBytes();
   if (info_.interlaced) CheckInterlacedSize(expanded_row);
-  flattened_.resize(size_t{width_} * components_);
   if (info_.interlaced) {
     ReadInterlaced();
   } else {
     current_.resize(stored_row_ + 1);
     prior_.resize(stored_row_ + 1);
-    if (!expander_.Identity()) expanded_.resize(expanded_row);
   }
 }
 
@@ -97,22 +95,36 @@ void PngReader::ReadInterlaced() {
   }
 }
 
-const uint8_t* PngReader::Flatten(const uint8_t* expanded) {
-  if (expander_.BitDepth() == 8 && expander_.Channels() == components_) {
-    return expanded;
-  }
-  FlattenRow(expanded, flattened_.data(), width_, expander_.Channels(),
-             expander_.BitDepth());
-  return flattened_.data();
+const uint8_t* PngReader::NextRawRow() {
+  const uint32_t y = next_row_++;
+  if (info_.interlaced) return rows_[y].data();
+  return ReadStoredRow(stored_row_, bpp_);
 }
 
-const uint8_t* PngReader::NextRow() {
-  const uint32_t y = next_row_++;
-  if (info_.interlaced) return Flatten(rows_[y].data());
-  const uint8_t* stored = ReadStoredRow(stored_row_, bpp_);
-  if (expander_.Identity()) return Flatten(stored);
-  expander_.Expand(stored, width_, expanded_.data());
-  return Flatten(expanded_.data());
+size_t PngReader::RawRowBytes() const {
+  return info_.interlaced ? size_t{width_} * expander_.PixelBytes()
+                          : stored_row_;
+}
+
+// Interlaced rows were expanded as their passes came in; plain ones are
+// still as stored.
+const uint8_t* PngReader::FinishRow(const uint8_t* raw,
+                                    std::vector<uint8_t>& scratch) const {
+  const size_t expanded_bytes = size_t{width_} * expander_.PixelBytes();
+  const bool flat =
+      expander_.BitDepth() == 8 && expander_.Channels() == components_;
+  const bool expanded = info_.interlaced || expander_.Identity();
+  if (expanded && flat) return raw;
+  scratch.resize(expanded_bytes + size_t{width_} * components_);
+  const uint8_t* pixels = raw;
+  if (!expanded) {
+    expander_.Expand(raw, width_, scratch.data());
+    pixels = scratch.data();
+  }
+  if (flat) return pixels;
+  uint8_t* out = scratch.data() + expanded_bytes;
+  FlattenRow(pixels, out, width_, expander_.Channels(), expander_.BitDepth());
+  return out;
 }
 
 void PngReader::Finish() {

@@ -20,14 +20,16 @@ class PngReader : public ImageReader {
  public:
   explicit PngReader(ByteSource& source);
 
-  const uint8_t* NextRow() override;
+  const uint8_t* NextRawRow() override;
+  size_t RawRowBytes() const override;
+  const uint8_t* FinishRow(const uint8_t* raw,
+                           std::vector<uint8_t>& scratch) const override;
   void Finish() override;
 
  private:
   // One stored row, unfiltered in place; returns its samples.
   uint8_t* ReadStoredRow(size_t row_bytes, int bpp);
   void ReadInterlaced();
-  const uint8_t* Flatten(const uint8_t* expanded);
 
   ChunkReader chunks_;
   PngInfo info_;
@@ -38,8 +40,6 @@ class PngReader : public ImageReader {
 
   std::vector<uint8_t> current_;  // filter byte and samples
   std::vector<uint8_t> prior_;
-  std::vector<uint8_t> expanded_;
-  std::vector<uint8_t> flattened_;
   std::vector<std::vector<uint8_t>> rows_;  // an interlaced image, expanded
   uint32_t next_row_ = 0;
 };
