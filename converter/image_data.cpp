@@ -26,16 +26,15 @@ ImageData::ImageData(ByteSource& source, ChunkReader& chunks)
 
 ImageData::~ImageData() = default;
 
-void ImageData::NextInput() {
+bool ImageData::NextInput() {
   if (input_at_ < input_end_) {
     piece_end_ = std::min(input_at_ + kPiece, input_end_);
-    return;
+    return true;
   }
-  // Empty IDAT chunks are passed over; anything else before the image is
-  // complete means the data is cut short.
+  // Empty IDAT chunks are passed over; any other chunk ends the data.
   while (chunks_->Remaining() == 0) {
     if (!chunks_->End()) ThrowDamaged("IDAT: CRC error");
-    if (chunks_->Next().type != kIdat) ThrowDamaged("Not enough image data");
+    if (chunks_->Next().type != kIdat) return false;
   }
   const size_t n = std::min<size_t>(chunks_->Remaining(), kReadSize);
   if (input_.size() < n) input_.resize(n);
@@ -43,13 +42,18 @@ void ImageData::NextInput() {
   input_at_ = 0;
   input_end_ = n;
   piece_end_ = std::min(kPiece, n);
+  return true;
 }
 
-Inflater::Step ImageData::Pump(uint8_t* out, size_t n) {
+Inflater::Step ImageData::Pump(uint8_t* out, size_t n, bool* starved) {
   // zlib, like the reference, fetches input before it inflates; ISA-L may
   // hold decoded bytes back, so it is asked first and only fed when it
   // gives nothing from what it has.
-  if (zlib_ && input_at_ == piece_end_) NextInput();
+  *starved = false;
+  if (zlib_ && input_at_ == piece_end_ && !NextInput()) {
+    *starved = true;
+    return {Inflater::Status::kOk, 0, 0};
+  }
   Inflater::Step step = inflater_->Inflate(input_.data() + input_at_,
                                            piece_end_ - input_at_, out, n);
   input_at_ += step.consumed;
@@ -58,7 +62,7 @@ Inflater::Step ImageData::Pump(uint8_t* out, size_t n) {
     if (input_at_ < piece_end_) {
       step.status = Inflater::Status::kBadData;
     } else {
-      NextInput();
+      *starved = !NextInput();
     }
   }
   return step;
@@ -68,8 +72,10 @@ bool ImageData::ReadWithIsal(uint8_t* out, size_t n) {
   size_t got = 0;
   while (got < n) {
     if (stream_ended_) ThrowDamaged("Not enough image data");
-    const Inflater::Step step = Pump(out + got, n - got);
+    bool starved = false;
+    const Inflater::Step step = Pump(out + got, n - got, &starved);
     got += step.produced;
+    if (starved) ThrowDamaged("Not enough image data");
     if (step.status == Inflater::Status::kEnded) stream_ended_ = true;
     if (step.status == Inflater::Status::kBadData ||
         step.status == Inflater::Status::kBadCheck) {
@@ -83,8 +89,10 @@ void ImageData::ReadWithZlib(uint8_t* out, size_t n) {
   size_t got = 0;
   while (got < n) {
     if (stream_ended_) ThrowDamaged("Not enough image data");
-    const Inflater::Step step = Pump(out + got, n - got);
+    bool starved = false;
+    const Inflater::Step step = Pump(out + got, n - got, &starved);
     got += step.produced;
+    if (starved) ThrowDamaged("Not enough image data");
     switch (step.status) {
       case Inflater::Status::kOk:
         break;
@@ -128,13 +136,19 @@ void ImageData::Read(uint8_t* out, size_t n) {
 void ImageData::Finish() {
   uint8_t sink[kPiece];
   while (!stream_ended_) {
-    const Inflater::Status status = Pump(sink, sizeof sink).status;
+    bool starved = false;
+    const Inflater::Status status = Pump(sink, sizeof sink, &starved).status;
     if (status == Inflater::Status::kEnded) break;
-    if (status == Inflater::Status::kOk) continue;
-    // Damage past the image is forgiven, but only zlib can tell whether the
-    // reference meets it before running out of image data.
-    if (zlib_) break;
-    SwitchToZlib();
+    if (status == Inflater::Status::kOk && !starved) continue;
+    // Damage past the image is forgiven, but running out of image data is
+    // not; ISA-L and zlib find damage at different points, so only zlib can
+    // tell which comes first for the reference.
+    if (!zlib_) {
+      SwitchToZlib();
+      continue;
+    }
+    if (starved) ThrowDamaged("Not enough image data");
+    break;
   }
   if (!chunks_->End()) ThrowDamaged("IDAT: CRC error");
 }

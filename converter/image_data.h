@@ -36,8 +36,12 @@ class ImageData {
  private:
   // One inflate call on the current piece of input; moves to the next
   // piece when this one is used up.
-  Inflater::Step Pump(uint8_t* out, size_t n);
-  void NextInput();
+  // `starved` tells that more input was wanted and the image data had run
+  // out.
+  Inflater::Step Pump(uint8_t* out, size_t n, bool* starved);
+  // Makes the next piece of compressed bytes current; false when the chunk
+  // after the image data is not IDAT.
+  bool NextInput();
   bool ReadWithIsal(uint8_t* out, size_t n);
   void ReadWithZlib(uint8_t* out, size_t n);
   void SwitchToZlib();
