@@ -46,14 +46,25 @@ bool ImageData::NextInput() {
 }
 
 Inflater::Step ImageData::Pump(uint8_t* out, size_t n, bool* starved) {
-  // zlib, like the reference, fetches input before it inflates; ISA-L may
-  // hold decoded bytes back, so it is asked first and only fed when it
-  // gives nothing from what it has.
   *starved = false;
-  if (zlib_ && input_at_ == piece_end_ && !NextInput()) {
-    *starved = true;
-    return {Inflater::Status::kOk, 0, 0};
+  if (zlib_) {
+    // As the reference does: input is fetched before inflating, and an
+    // inflate call that does nothing ends the reading.
+    if (input_at_ == piece_end_ && !NextInput()) {
+      *starved = true;
+      return {Inflater::Status::kOk, 0, 0};
+    }
+    Inflater::Step step = inflater_->Inflate(input_.data() + input_at_,
+                                             piece_end_ - input_at_, out, n);
+    input_at_ += step.consumed;
+    if (step.status == Inflater::Status::kOk && step.consumed == 0 &&
+        step.produced == 0) {
+      step.status = Inflater::Status::kBadData;
+    }
+    return step;
   }
+  // ISA-L may hold decoded bytes back, so it is asked first and only fed
+  // when it gives nothing from what it has.
   Inflater::Step step = inflater_->Inflate(input_.data() + input_at_,
                                            piece_end_ - input_at_, out, n);
   input_at_ += step.consumed;
@@ -134,23 +145,35 @@ void ImageData::Read(uint8_t* out, size_t n) {
 }
 
 void ImageData::Finish() {
+  // With ISA-L the rest of the stream is read to its end; anything else it
+  // meets there is left to zlib to judge.
   uint8_t sink[kPiece];
-  while (!stream_ended_) {
+  while (!stream_ended_ && !zlib_) {
     bool starved = false;
     const Inflater::Status status = Pump(sink, sizeof sink, &starved).status;
-    if (status == Inflater::Status::kEnded) break;
-    if (status == Inflater::Status::kOk && !starved) continue;
-    // Damage past the image is forgiven, but running out of image data is
-    // not; ISA-L and zlib find damage at different points, so only zlib can
-    // tell which comes first for the reference.
-    if (!zlib_) {
-      SwitchToZlib();
-      continue;
+    if (status == Inflater::Status::kEnded) stream_ended_ = true;
+    if (status != Inflater::Status::kOk || starved) {
+      if (!stream_ended_) SwitchToZlib();
+      break;
     }
-    if (starved) ThrowDamaged("Not enough image data");
-    break;
   }
+  if (!stream_ended_ && zlib_) CheckRestWithZlib();
   if (!chunks_->End()) ThrowDamaged("IDAT: CRC error");
+}
+
+// The reference reads on past the image only while that yields bytes:
+// damage or a stream that stops short is forgiven there, but running out of
+// image data while bytes still come is not.
+void ImageData::CheckRestWithZlib() {
+  uint8_t sink[1024];
+  uint64_t extra = 0;
+  do {
+    bool starved = false;
+    const Inflater::Step step = Pump(sink, sizeof sink, &starved);
+    if (starved) ThrowDamaged("Not enough image data");
+    extra += step.produced;
+    if (step.status != Inflater::Status::kOk) return;
+  } while (extra > 0);
 }
 
 }  // namespace lumeconv

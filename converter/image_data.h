@@ -45,6 +45,7 @@ class ImageData {
   bool ReadWithIsal(uint8_t* out, size_t n);
   void ReadWithZlib(uint8_t* out, size_t n);
   void SwitchToZlib();
+  void CheckRestWithZlib();
 
   ByteSource& source_;
   ChunkReader* chunks_;
