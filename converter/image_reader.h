@@ -38,14 +38,14 @@ class ImageReader {
   const uint8_t* NextRow() { return FinishRow(NextRawRow(), finished_); }
 
   // A row comes in two steps, so that the second can run on another thread
-  // while the first goes on with the rows that depend on it: NextRawRow()
-  // gives RawRowBytes() bytes valid until the next call; FinishRow() turns
-  // them into the row NextRow() gives, in `scratch` (ScratchBytes() long)
-  // or in place.
+  // while the first goes on with the next rows: NextRawRow() gives
+  // RawRowBytes() bytes valid until the next call; FinishRow(), called for
+  // the rows in order, turns them into the row NextRow() gives, kept in
+  // `scratch` or in the reader until the next call.
   virtual const uint8_t* NextRawRow() = 0;
   virtual size_t RawRowBytes() const { return size_t{width_} * components_; }
   virtual const uint8_t* FinishRow(const uint8_t* raw,
-                                   std::vector<uint8_t>& scratch) const {
+                                   std::vector<uint8_t>& scratch) {
     static_cast<void>(scratch);
     return raw;
   }

@@ -53,7 +53,8 @@ PngReader::PngReader(ByteSource& source)
     ReadInterlaced();
   } else {
     current_.resize(stored_row_ + 1);
-    prior_.resize(stored_row_ + 1);
+    unfiltered_.resize(stored_row_);
+    unfiltered_prior_.resize(stored_row_);
   }
 }
 
@@ -95,21 +96,33 @@ void PngReader::ReadInterlaced() {
   }
 }
 
+// A plain image's rows are handed on filtered: undoing the filters is the
+// part of decoding that can move to the thread that encodes.
 const uint8_t* PngReader::NextRawRow() {
   const uint32_t y = next_row_++;
   if (info_.interlaced) return rows_[y].data();
-  return ReadStoredRow(stored_row_, bpp_);
+  image_data_->Read(current_.data(), stored_row_ + 1);
+  return current_.data();
 }
 
 size_t PngReader::RawRowBytes() const {
   return info_.interlaced ? size_t{width_} * expander_.PixelBytes()
-                          : stored_row_;
+                          : stored_row_ + 1;
 }
 
-// Interlaced rows were expanded as their passes came in; plain ones are
-// still as stored.
+// Interlaced rows were unfiltered and expanded as their passes came in;
+// plain ones are still as stored, filter byte first.
 const uint8_t* PngReader::FinishRow(const uint8_t* raw,
-                                    std::vector<uint8_t>& scratch) const {
+                                    std::vector<uint8_t>& scratch) {
+  if (!info_.interlaced) {
+    std::swap(unfiltered_, unfiltered_prior_);
+    std::copy_n(raw + 1, stored_row_, unfiltered_.begin());
+    if (!Unfilter(raw[0], unfiltered_.data(), unfiltered_prior_.data(),
+                  stored_row_, bpp_)) {
+      ThrowDamaged("bad adaptive filter value");
+    }
+    raw = unfiltered_.data();
+  }
   const size_t expanded_bytes = size_t{width_} * expander_.PixelBytes();
   const bool flat =
       expander_.BitDepth() == 8 && expander_.Channels() == components_;

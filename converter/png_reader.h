@@ -23,7 +23,7 @@ class PngReader : public ImageReader {
   const uint8_t* NextRawRow() override;
   size_t RawRowBytes() const override;
   const uint8_t* FinishRow(const uint8_t* raw,
-                           std::vector<uint8_t>& scratch) const override;
+                           std::vector<uint8_t>& scratch) override;
   void Finish() override;
 
  private:
@@ -40,6 +40,9 @@ class PngReader : public ImageReader {
 
   std::vector<uint8_t> current_;  // filter byte and samples
   std::vector<uint8_t> prior_;
+  // A plain image's rows are unfiltered as they are finished.
+  std::vector<uint8_t> unfiltered_;
+  std::vector<uint8_t> unfiltered_prior_;
   std::vector<std::vector<uint8_t>> rows_;  // an interlaced image, expanded
   uint32_t next_row_ = 0;
 };
