@@ -30,8 +30,6 @@ class Inflater {
   Inflater(const Inflater&) = delete;
   Inflater& operator=(const Inflater&) = delete;
 
-  // Starts a new stream.
-  void Reset();
   Step Inflate(const uint8_t* in, size_t in_size, uint8_t* out,
                size_t out_size);
 
@@ -40,6 +38,8 @@ class Inflater {
 
  private:
   struct State;
+  void Reset();
+
   std::unique_ptr<State> state_;
 };
 

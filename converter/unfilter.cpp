@@ -82,12 +82,6 @@ bool Unfilter(uint8_t filter, uint8_t* row, const uint8_t* prior, size_t size,
   return Apply(Chosen(), filter, row, prior, size, bpp);
 }
 
-bool UnfilterPortable(uint8_t filter, uint8_t* row, const uint8_t* prior,
-                      size_t size, int bpp) {
-  static const FilterKernels portable = PortableKernels();
-  return Apply(portable, filter, row, prior, size, bpp);
-}
-
 const char* UnfilterEngine() { return Chosen().name; }
 
 }  // namespace lumeconv

@@ -13,10 +13,6 @@ namespace lumeconv {
 bool Unfilter(uint8_t filter, uint8_t* row, const uint8_t* prior, size_t size,
               int bpp);
 
-// The portable code alone, for comparing the vector code against it.
-bool UnfilterPortable(uint8_t filter, uint8_t* row, const uint8_t* prior,
-                      size_t size, int bpp);
-
 // Which code Unfilter uses here: "ssse3", "sse2" or "portable".
 const char* UnfilterEngine();
 
