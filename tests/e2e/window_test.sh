@@ -32,7 +32,10 @@ done
 work=$(mktemp -d -t window-test.XXXXXX)
 xvfb_pid=
 program_pid=
+# Runs to the end whatever fails on the way: a program that already died
+# must not keep Xvfb running or the work folder behind.
 cleanup() {
+  set +e
   [ -n "$program_pid" ] && kill -9 "$program_pid" 2>/dev/null
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
   rm -rf "$work"
@@ -57,6 +60,8 @@ xvfb_pid=$!
 wait_until 10 test -s "$work/display" ||
   skip "Xvfb could not start: $(tail -n 3 "$work/xvfb.log" | tr '\n' ' ')"
 export DISPLAY=":$(cat "$work/display")"
+wait_until 10 xdotool getdisplaygeometry >/dev/null 2>&1 ||
+  skip "Xvfb started on $DISPLAY but takes no connections"
 
 # A fresh user: nothing remembered from an earlier start.
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
