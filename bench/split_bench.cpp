@@ -69,8 +69,7 @@ int main(int argc, char** argv) {
 
   lumeconv::MemorySource source(png.data(), png.size());
   lumeconv::ChunkReader chunks(source);
-  lumeconv::PngInfo info;
-  lumeconv::ReadInfo(chunks, &info);
+  const lumeconv::PngInfo info = lumeconv::ReadInfo(chunks);
   if (info.interlaced) {
     std::printf("%s is interlaced; the split covers plain images only\n",
                 argv[1]);

@@ -79,24 +79,7 @@ Inflater::Step ImageData::Pump(uint8_t* out, size_t n, bool* starved) {
   return step;
 }
 
-bool ImageData::ReadWithIsal(uint8_t* out, size_t n) {
-  size_t got = 0;
-  while (got < n) {
-    if (stream_ended_) ThrowDamaged("Not enough image data");
-    bool starved = false;
-    const Inflater::Step step = Pump(out + got, n - got, &starved);
-    got += step.produced;
-    if (starved) ThrowDamaged("Not enough image data");
-    if (step.status == Inflater::Status::kEnded) stream_ended_ = true;
-    if (step.status == Inflater::Status::kBadData ||
-        step.status == Inflater::Status::kBadCheck) {
-      return false;
-    }
-  }
-  return true;
-}
-
-void ImageData::ReadWithZlib(uint8_t* out, size_t n) {
+bool ImageData::Fill(uint8_t* out, size_t n) {
   size_t got = 0;
   while (got < n) {
     if (stream_ended_) ThrowDamaged("Not enough image data");
@@ -111,11 +94,14 @@ void ImageData::ReadWithZlib(uint8_t* out, size_t n) {
         stream_ended_ = true;
         break;
       case Inflater::Status::kBadData:
+        if (!zlib_) return false;
         ThrowDamaged("IDAT: invalid data");
       case Inflater::Status::kBadCheck:
+        if (!zlib_) return false;
         ThrowDamaged("IDAT: incorrect data check");
     }
   }
+  return true;
 }
 
 void ImageData::SwitchToZlib() {
@@ -130,13 +116,15 @@ void ImageData::SwitchToZlib() {
   std::vector<uint8_t> scratch;
   for (const auto& [size, count] : reads_) {
     scratch.resize(size);
-    for (uint64_t i = 0; i < count; ++i) ReadWithZlib(scratch.data(), size);
+    for (uint64_t i = 0; i < count; ++i) Fill(scratch.data(), size);
   }
 }
 
 void ImageData::Read(uint8_t* out, size_t n) {
-  if (!zlib_ && !ReadWithIsal(out, n)) SwitchToZlib();
-  if (zlib_) ReadWithZlib(out, n);
+  if (!Fill(out, n)) {
+    SwitchToZlib();
+    Fill(out, n);
+  }
   if (!reads_.empty() && reads_.back().first == n) {
     ++reads_.back().second;
   } else {

@@ -42,8 +42,9 @@ class ImageData {
   // Makes the next piece of compressed bytes current; false when the chunk
   // after the image data is not IDAT.
   bool NextInput();
-  bool ReadWithIsal(uint8_t* out, size_t n);
-  void ReadWithZlib(uint8_t* out, size_t n);
+  // Exactly n bytes, or throws; with ISA-L, damage returns false instead,
+  // for zlib to judge.
+  bool Fill(uint8_t* out, size_t n);
   void SwitchToZlib();
   void CheckRestWithZlib();
 

@@ -210,7 +210,9 @@ int PaletteEntries(const PngInfo& info, uint32_t plte_length) {
 
 }  // namespace
 
-void ReadInfo(ChunkReader& chunks, PngInfo* info) {
+PngInfo ReadInfo(ChunkReader& chunks) {
+  PngInfo result;
+  PngInfo* info = &result;
   Seen seen;
   int palette_entries = 0;
   for (;;) {
@@ -220,7 +222,7 @@ void ReadInfo(ChunkReader& chunks, PngInfo* info) {
       if (info->colour_type == kPalette && !seen.palette) {
         ThrowDamaged("Missing PLTE before IDAT");
       }
-      return;
+      return result;
     }
     if (chunk.type == kIhdr) {
       if (seen.header) ThrowDamaged("IHDR: out of place");

@@ -32,7 +32,7 @@ struct PngInfo {
 // rules of the reference decoder: what would make it give up throws, and a
 // side chunk it would ignore is ignored. Leaves `chunks` at the start of
 // the first IDAT chunk's data.
-void ReadInfo(ChunkReader& chunks, PngInfo* info);
+PngInfo ReadInfo(ChunkReader& chunks);
 
 // Reads the chunks after the image data up to IEND.
 void ReadTrailingChunks(ChunkReader& chunks);

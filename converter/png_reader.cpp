@@ -35,10 +35,10 @@ size_t StoredRowBytes(const PngInfo& info, uint32_t pixels) {
 }  // namespace
 
 PngReader::PngReader(ByteSource& source)
-    : chunks_(Scanned(source)), expander_(info_) {
-  ReadInfo(chunks_, &info_);
-  image_data_ = std::make_unique<ImageData>(source, chunks_);
-  expander_ = RowExpander(info_);
+    : chunks_(Scanned(source)),
+      info_(ReadInfo(chunks_)),
+      image_data_(std::make_unique<ImageData>(source, chunks_)),
+      expander_(info_) {
   width_ = info_.width;
   height_ = info_.height;
   CheckDimensions();
@@ -48,8 +48,8 @@ PngReader::PngReader(ByteSource& source)
   bpp_ = std::max(1, info_.channels * info_.bit_depth / 8);
   stored_row_ = StoredRowBytes(info_, width_);
   const size_t expanded_row = size_t{width_} * expander_.PixelBytes();
-  if (info_.interlaced) CheckInterlacedSize(expanded_row);
   if (info_.interlaced) {
+    CheckInterlacedSize(expanded_row);
     ReadInterlaced();
   } else {
     current_.resize(stored_row_ + 1);
