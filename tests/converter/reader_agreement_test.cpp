@@ -7,11 +7,14 @@
 #include <QTest>
 #include <QtEndian>
 #include <cstdio>
+#include <random>
 
 #include "byte_source.h"
 #include "convert.h"
 #include "libpng_reader.h"
+#include "support/as_ordinary_user.h"
 #include "support/files.h"
+#include "support/lumeconv.h"
 #include "support/png_fixture.h"
 
 Q_DECLARE_METATYPE(PngRecipe)
@@ -79,6 +82,22 @@ QByteArray Be16(quint16 v) {
   return b;
 }
 
+// 256 x 256 of noise in IDAT chunks of 8000 bytes: about 200 KiB, so that
+// reading the file walks past its buffer as well as within it.
+QByteArray NoisyPng() {
+  std::mt19937 random(3);
+  QByteArray raw;
+  for (int y = 0; y < 256; ++y) {
+    raw += char(y % 5);
+    for (int x = 0; x < 256 * 3; ++x) raw += char(random());
+  }
+  const QByteArray z = Zlib(raw);
+  QByteArray png = PngSignature() + Ihdr(256, 256, 8, 2, 0);
+  for (qsizetype at = 0; at < z.size(); at += 8000)
+    png += Idat(z.mid(at, 8000));
+  return png + Chunk("IEND", {});
+}
+
 }  // namespace
 
 // The converter's own PNG reader against libpng, the reference: on every
@@ -136,6 +155,35 @@ class ReaderAgreementTest : public QObject {
     QCOMPARE(Disagreement(png, &accepted), QString());
     QVERIFY(accepted);
     QCOMPARE(Jpeg(png, lumeconv::OpenPng), Jpeg(png, lumeconv::OpenWithLibpng));
+  }
+
+  // The converter reads files through a buffer of its own; as an ordinary
+  // user, on the disk and on a tmpfs, it must read exactly what libpng reads,
+  // and still refuse a file it may not read.
+  void ReadsFilesAsAnOrdinaryUser_data() {
+    QTest::addColumn<QString>("base");
+    QTest::newRow("temporary folder") << QDir::tempPath();
+    if (QDir("/dev/shm").exists()) QTest::newRow("tmpfs") << "/dev/shm";
+  }
+  void ReadsFilesAsAnOrdinaryUser() {
+    QFETCH(QString, base);
+    const QByteArray png = NoisyPng();
+    QVERIFY(png.size() > 128 * 1024);
+    const QByteArray expected = Jpeg(png, lumeconv::OpenWithLibpng);
+    QCOMPARE(AsOrdinaryUser([&]() -> QString {
+               QTemporaryDir dir(base + "/reader-XXXXXX");
+               CHILD_CHECK(dir.isValid());
+               Save(dir.filePath("noise.png"), png);
+               const LumeconvRun run = RunLumeconv({dir.filePath("noise.png")});
+               CHILD_CHECK(run.code == 0);
+               CHILD_CHECK(Load(dir.filePath("noise.jpg")) == expected);
+               Save(dir.filePath("secret.png"), png);
+               QFile::setPermissions(dir.filePath("secret.png"),
+                                     QFile::WriteOwner);
+               CHILD_CHECK(RunLumeconv({dir.filePath("secret.png")}).code == 3);
+               return {};
+             }),
+             QString());
   }
 
   void SamplesAndFuzzFindingsAgree() {
