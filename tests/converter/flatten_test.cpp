@@ -55,6 +55,53 @@ class FlattenTest : public QObject {
     lumeconv::FlattenRow(bytes.data(), result.data(), pixels, channels, depth);
     QCOMPARE(Samples(result.begin(), result.end()), out);
   }
+
+  // Every colour over every alpha, in rows whose lengths end a vector step
+  // early, exactly, or late.
+  void EightBitAlphaMatchesTheDefinition_data() {
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("pixels");
+    for (int channels : {2, 4}) {
+      for (int pixels : {1, 7, 8, 9, 15, 16, 17, 31, 33, 65536, 65543}) {
+        QTest::addRow("%d channels, %d pixels", channels, pixels)
+            << channels << pixels;
+      }
+    }
+  }
+  void EightBitAlphaMatchesTheDefinition() {
+    QFETCH(int, channels);
+    QFETCH(int, pixels);
+    const auto colour = [](int i, int c) {
+      return static_cast<uint8_t>((i + 85 * c) * (c + 1));
+    };
+    // Alpha moves from pixel to pixel, and 65536 pixels meet every pair.
+    const auto alpha_at = [](int i) {
+      return static_cast<uint8_t>((i >> 8) + 97 * i);
+    };
+    std::vector<uint8_t> in;
+    for (int i = 0; i < pixels; ++i) {
+      for (int c = 0; c + 1 < channels; ++c) in.push_back(colour(i, c));
+      in.push_back(alpha_at(i));
+    }
+    const int components = channels - 1;
+    std::vector<uint8_t> out(size_t(pixels) * components);
+    lumeconv::FlattenRow(in.data(), out.data(), pixels, channels, 8);
+    for (int i = 0; i < pixels; ++i) {
+      const int alpha = alpha_at(i);
+      for (int c = 0; c < components; ++c) {
+        // Over white, rounded to nearest; 255 is odd, so there is no tie.
+        const int mixed = colour(i, c) * alpha + 255 * (255 - alpha);
+        const int expected = (2 * mixed + 255) / 510;
+        if (out[size_t(i) * components + c] != expected) {
+          QFAIL(qPrintable(QString("pixel %1 channel %2: %3, expected %4")
+                               .arg(i)
+                               .arg(c)
+                               .arg(out[size_t(i) * components + c])
+                               .arg(expected)));
+        }
+      }
+    }
+  }
 };
 
 QTEST_GUILESS_MAIN(FlattenTest)
