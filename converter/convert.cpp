@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -44,15 +43,12 @@ size_t BandRows(size_t row_bytes) {
 
 void DecodeInto(ImageReader& png, RowPipe& pipe) {
   try {
-    const size_t row_bytes = png.RawRowBytes();
-    const size_t band = BandRows(row_bytes);
+    const size_t band = BandRows(png.RawRowBytes());
     for (uint32_t y = 0; y < png.Height();) {
       uint8_t* slot = pipe.WaitForFreeRow();
       if (!slot) return;
       const size_t rows = std::min<size_t>(band, png.Height() - y);
-      for (size_t i = 0; i < rows; ++i) {
-        std::memcpy(slot + i * row_bytes, png.NextRawRow(), row_bytes);
-      }
+      png.ReadRawRows(slot, rows);
       pipe.Publish();
       y += static_cast<uint32_t>(rows);
     }

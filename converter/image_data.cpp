@@ -120,15 +120,21 @@ void ImageData::SwitchToZlib() {
   }
 }
 
-void ImageData::Read(uint8_t* out, size_t n) {
-  if (!Fill(out, n)) {
-    SwitchToZlib();
-    Fill(out, n);
-  }
-  if (!reads_.empty() && reads_.back().first == n) {
-    ++reads_.back().second;
-  } else {
-    reads_.emplace_back(n, 1);
+void ImageData::ReadRows(uint8_t* out, size_t row_bytes, size_t count) {
+  for (size_t done = 0; done < count;) {
+    // zlib's verdict may hang on the size of each call, so it gets rows one
+    // by one, as from the reference; ISA-L fills all that are left at once.
+    const size_t rows = inflater_->IsalInflates() ? count - done : 1;
+    if (!Fill(out + done * row_bytes, rows * row_bytes)) {
+      SwitchToZlib();
+      continue;
+    }
+    if (!reads_.empty() && reads_.back().first == row_bytes) {
+      reads_.back().second += rows;
+    } else {
+      reads_.emplace_back(row_bytes, rows);
+    }
+    done += rows;
   }
 }
 

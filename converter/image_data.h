@@ -26,7 +26,10 @@ class ImageData {
   ~ImageData();
 
   // Exactly n bytes of image data, or throws.
-  void Read(uint8_t* out, size_t n);
+  void Read(uint8_t* out, size_t n) { ReadRows(out, n, 1); }
+  // `count` rows of `row_bytes` each, read as the reference reads them: one
+  // row at a time.
+  void ReadRows(uint8_t* out, size_t row_bytes, size_t count);
   // Reads what follows the image in the stream to its end, forgiving
   // damage there, and the CRC of the last IDAT chunk.
   void Finish();

@@ -27,6 +27,13 @@ void ImageReader::CheckInterlacedSize(uint64_t row_bytes) const {
   }
 }
 
+void ImageReader::ReadRawRows(uint8_t* out, size_t count) {
+  const size_t row_bytes = RawRowBytes();
+  for (size_t i = 0; i < count; ++i) {
+    std::memcpy(out + i * row_bytes, NextRawRow(), row_bytes);
+  }
+}
+
 std::unique_ptr<ImageReader> OpenPng(ByteSource& source) {
   return std::make_unique<PngReader>(source);
 }

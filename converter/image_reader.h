@@ -44,6 +44,8 @@ class ImageReader {
   // `scratch` or in the reader until the next call.
   virtual const uint8_t* NextRawRow() = 0;
   virtual size_t RawRowBytes() const { return size_t{width_} * components_; }
+  // The next `count` raw rows, one after another into `out`.
+  virtual void ReadRawRows(uint8_t* out, size_t count);
   virtual const uint8_t* FinishRow(const uint8_t* raw,
                                    std::vector<uint8_t>& scratch) {
     static_cast<void>(scratch);

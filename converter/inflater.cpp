@@ -158,6 +158,11 @@ Inflater::Step Inflater::Inflate(const uint8_t* in, size_t in_size,
   return step;
 }
 
+bool Inflater::IsalInflates() const {
+  return !state_->zlib_only && state_->header_bytes == 2 &&
+         !state_->small_window;
+}
+
 const char* Inflater::Engine() { return "ISA-L"; }
 
 uint32_t Crc32(uint32_t crc, const uint8_t* data, size_t size) {
@@ -188,6 +193,8 @@ Inflater::Step Inflater::Inflate(const uint8_t* in, size_t in_size,
       step.status == Status::kBadData || step.status == Status::kBadCheck;
   return step;
 }
+
+bool Inflater::IsalInflates() const { return false; }
 
 const char* Inflater::Engine() { return "zlib"; }
 

@@ -33,6 +33,12 @@ class Inflater {
   Step Inflate(const uint8_t* in, size_t in_size, uint8_t* out,
                size_t out_size);
 
+  // True once the stream's header is read and ISA-L inflates it. zlib, as
+  // against ISA-L, lets a match reach past its window when what it reaches
+  // was written in the same call, so with zlib the size of each call can
+  // decide a verdict.
+  bool IsalInflates() const;
+
   // What this build inflates with, for the benchmark's report.
   static const char* Engine();
 

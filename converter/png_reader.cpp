@@ -105,6 +105,16 @@ const uint8_t* PngReader::NextRawRow() {
   return current_.data();
 }
 
+// A plain image's rows are inflated straight into place.
+void PngReader::ReadRawRows(uint8_t* out, size_t count) {
+  if (info_.interlaced) {
+    ImageReader::ReadRawRows(out, count);
+    return;
+  }
+  image_data_->ReadRows(out, stored_row_ + 1, count);
+  next_row_ += static_cast<uint32_t>(count);
+}
+
 size_t PngReader::RawRowBytes() const {
   return info_.interlaced ? size_t{width_} * expander_.PixelBytes()
                           : stored_row_ + 1;

@@ -1,7 +1,9 @@
 #include "reader_agreement.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "byte_source.h"
 #include "conversion_error.h"
@@ -70,10 +72,25 @@ std::string ReaderDisagreement(const uint8_t* data, size_t size,
                  : (reference.reader ? reference.reader->Height() : 0);
   const size_t row_bytes =
       own.reader ? size_t{own.reader->Width()} * own.reader->Components() : 0;
+  // Ours is read as the converter reads it: raw rows in bands, each row
+  // finished on its own.
+  constexpr uint32_t kBand = 7;
+  std::vector<uint8_t> band;
+  std::vector<uint8_t> scratch;
   for (uint32_t y = 0; y < height && (own.reader || reference.reader); ++y) {
     const uint8_t* a = nullptr;
     const uint8_t* b = nullptr;
-    if (own.reader) own.Try([&] { a = own.reader->NextRow(); });
+    if (own.reader) {
+      own.Try([&] {
+        const size_t raw = own.reader->RawRowBytes();
+        if (y % kBand == 0) {
+          const uint32_t rows = std::min(kBand, height - y);
+          band.resize(rows * raw);
+          own.reader->ReadRawRows(band.data(), rows);
+        }
+        a = own.reader->FinishRow(band.data() + (y % kBand) * raw, scratch);
+      });
+    }
     if (reference.reader) {
       reference.Try([&] { b = reference.reader->NextRow(); });
     }
