@@ -24,7 +24,7 @@ inline constexpr uint32_t kMaxJpegDimension = 65500;
 inline constexpr uint64_t kMaxInterlacedBuffer = uint64_t{1} << 30;
 
 // A PNG decoded row by row into 8-bit grey or RGB flattened onto white.
-// Only an interlaced image is held whole. Throws ConversionError.
+// Only an interlaced image is held, all or half of it. Throws ConversionError.
 class ImageReader {
  public:
   virtual ~ImageReader() = default;

@@ -68,11 +68,14 @@ uint8_t* PngReader::ReadStoredRow(size_t row_bytes, int bpp) {
   return current_.data() + 1;
 }
 
+// The first six passes fill the even rows; the last one brings the odd rows
+// whole, so those are read as they are asked for, while the rows before them
+// are being encoded, and are never held.
 void PngReader::ReadInterlaced() {
   rows_.resize(height_);
   const size_t pixel = expander_.PixelBytes();
   std::vector<uint8_t> pass_pixels;
-  for (int p = 0; p < 7; ++p) {
+  for (int p = 0; p < 6; ++p) {
     const Pass& pass = kAdam7[p];
     const uint32_t columns = PassSize(width_, pass.x0, pass.dx);
     const uint32_t lines = PassSize(height_, pass.y0, pass.dy);
@@ -94,13 +97,20 @@ void PngReader::ReadInterlaced() {
       }
     }
   }
+  current_.assign(stored_row_ + 1, 0);
+  prior_.assign(stored_row_ + 1, 0);
+  odd_row_.resize(size_t{width_} * pixel);
 }
 
 // A plain image's rows are handed on filtered: undoing the filters is the
 // part of decoding that can move to the thread that encodes.
 const uint8_t* PngReader::NextRawRow() {
   const uint32_t y = next_row_++;
-  if (info_.interlaced) return rows_[y].data();
+  if (info_.interlaced) {
+    if (y % 2 == 0) return rows_[y].data();
+    expander_.Expand(ReadStoredRow(stored_row_, bpp_), width_, odd_row_.data());
+    return odd_row_.data();
+  }
   image_data_->Read(current_.data(), stored_row_ + 1);
   return current_.data();
 }

@@ -14,8 +14,8 @@ namespace lumeconv {
 
 // The converter's own PNG decoder: rows are inflated as they are needed,
 // unfiltered with vector code and handed on, so memory stays a few rows
-// deep (an interlaced image is held whole). Accepts and refuses exactly the
-// files the reference decoder does, and gives the same pixels.
+// deep (of an interlaced image, the even rows are held). Accepts and refuses
+// exactly the files the reference decoder does, and gives the same pixels.
 class PngReader : public ImageReader {
  public:
   explicit PngReader(ByteSource& source);
@@ -44,7 +44,9 @@ class PngReader : public ImageReader {
   // A plain image's rows are unfiltered as they are finished.
   std::vector<uint8_t> unfiltered_;
   std::vector<uint8_t> unfiltered_prior_;
-  std::vector<std::vector<uint8_t>> rows_;  // an interlaced image, expanded
+  // An interlaced image's even rows, expanded; the odd row last read.
+  std::vector<std::vector<uint8_t>> rows_;
+  std::vector<uint8_t> odd_row_;
   uint32_t next_row_ = 0;
 };
 

@@ -52,6 +52,16 @@ QByteArray Rows(int rows, int row_bytes, char filter = 0) {
   return raw;
 }
 
+// The stored passes of an 8 x 8 interlaced RGB image, every row with
+// `filter`, so that each pass's first row is undone against zeros.
+QByteArray InterlacedRows(char filter) {
+  const int columns[7] = {1, 1, 2, 2, 4, 4, 8};
+  const int lines[7] = {1, 1, 1, 2, 2, 4, 4};
+  QByteArray raw;
+  for (int p = 0; p < 7; ++p) raw += Rows(lines[p], columns[p] * 3, filter);
+  return raw;
+}
+
 QByteArray Rgb(const QByteArray& before, const QByteArray& image_data,
                const QByteArray& after = {}) {
   return PngSignature() + Ihdr(4, 4, 8, 2, 0) + before + image_data + after +
@@ -238,6 +248,12 @@ class ReaderAgreementTest : public QObject {
         << Rgb({}, Idat(Zlib(Rows(1, 12, 1) + Rows(1, 12, 2) + Rows(1, 12, 3) +
                              Rows(1, 12, 4))))
         << true;
+    for (char filter : {2, 3, 4}) {
+      QTest::addRow("interlaced, every row with filter %d", filter)
+          << PngSignature() + Ihdr(8, 8, 8, 2, 1) +
+                 Idat(Zlib(InterlacedRows(filter))) + Chunk("IEND", {})
+          << true;
+    }
 
     // Rows of 600 bytes repeat, so matches reach back 601 bytes.
     const QByteArray wide = PngSignature() + Ihdr(200, 4, 8, 2, 0);
