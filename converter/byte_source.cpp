@@ -38,13 +38,20 @@ FileSource::FileSource(const std::string& path) {
   inode_ = info.st_ino;
 }
 
-FileSource::~FileSource() { ::close(fd_); }
+FileSource::~FileSource() {
+  if (owns_fd_) ::close(fd_);
+}
+
+std::unique_ptr<ByteSource> FileSource::SecondCursor() const {
+  return std::unique_ptr<ByteSource>(new FileSource(fd_, size_));
+}
 
 bool FileSource::Fill() {
   buffered_ = 0;
   taken_ = 0;
   for (;;) {
-    const ssize_t got = ::read(fd_, buffer_.data(), buffer_.size());
+    const ssize_t got = ::pread(fd_, buffer_.data(), buffer_.size(),
+                                static_cast<off_t>(position_));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return false;
     buffered_ = static_cast<size_t>(got);
@@ -59,7 +66,8 @@ size_t FileSource::Read(void* buffer, size_t n) {
     if (taken_ == buffered_) {
       // Large reads skip the buffer.
       if (n - done >= buffer_.size()) {
-        const ssize_t got = ::read(fd_, out + done, n - done);
+        const ssize_t got =
+            ::pread(fd_, out + done, n - done, static_cast<off_t>(position_));
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
         done += static_cast<size_t>(got);
@@ -83,9 +91,6 @@ bool FileSource::Skip(uint64_t n) {
   if (n <= buffered_ - taken_) {
     taken_ += static_cast<size_t>(n);
   } else {
-    if (::lseek(fd_, static_cast<off_t>(position_ + n), SEEK_SET) < 0) {
-      return false;
-    }
     buffered_ = taken_ = 0;
   }
   position_ += n;
@@ -93,7 +98,6 @@ bool FileSource::Skip(uint64_t n) {
 }
 
 void FileSource::Rewind() {
-  ::lseek(fd_, 0, SEEK_SET);
   buffered_ = taken_ = 0;
   position_ = 0;
 }

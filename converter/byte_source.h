@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ class ByteSource {
   virtual bool Skip(uint64_t n) = 0;
   virtual void Rewind() = 0;
   virtual uint64_t Size() const = 0;
+  // A reader of the same bytes with a position of its own, for another
+  // thread; valid while this one lives.
+  virtual std::unique_ptr<ByteSource> SecondCursor() const = 0;
 };
 
 class FileSource : public ByteSource {
@@ -32,6 +36,7 @@ class FileSource : public ByteSource {
   bool Skip(uint64_t n) override;
   void Rewind() override;
   uint64_t Size() const override { return size_; }
+  std::unique_ptr<ByteSource> SecondCursor() const override;
 
   // Identity of the open file, to refuse writing the result over it.
   uint64_t Device() const { return device_; }
@@ -39,10 +44,13 @@ class FileSource : public ByteSource {
 
  private:
   // Read through a buffer of its own: walking the chunks seeks from header
-  // to header, and a FILE drops its buffer on every seek.
+  // to header, and a FILE drops its buffer on every seek. Reads name their
+  // offset, so cursors can share the file.
+  FileSource(int fd, uint64_t size) : fd_(fd), owns_fd_(false), size_(size) {}
   bool Fill();
 
   int fd_ = -1;
+  bool owns_fd_ = true;
   std::vector<uint8_t> buffer_ = std::vector<uint8_t>(64 * 1024);
   size_t buffered_ = 0;
   size_t taken_ = 0;
@@ -60,6 +68,9 @@ class MemorySource : public ByteSource {
   bool Skip(uint64_t n) override;
   void Rewind() override { position_ = 0; }
   uint64_t Size() const override { return size_; }
+  std::unique_ptr<ByteSource> SecondCursor() const override {
+    return std::make_unique<MemorySource>(data_, size_);
+  }
 
  private:
   const uint8_t* data_;

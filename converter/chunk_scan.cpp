@@ -23,6 +23,27 @@ bool IsLetter(uint8_t c) {
 
 }  // namespace
 
+void CheckChunkHeader(const uint8_t* header) {
+  const uint32_t length = BigEndian32(header);
+  if (length > 0x7fffffffu) {
+    throw ConversionError(kExitDamaged,
+                          "is damaged (chunk length out of range)");
+  }
+  for (int i = 4; i < 8; ++i) {
+    if (!IsLetter(header[i])) {
+      throw ConversionError(kExitDamaged, "is damaged (invalid chunk type)");
+    }
+  }
+  const bool ancillary = (header[4] & 0x20) != 0;
+  if (ancillary && length > kMaxAncillaryChunk) {
+    throw ConversionError(
+        kExitTooLarge,
+        "has a " + std::string(reinterpret_cast<const char*>(header + 4), 4) +
+            " chunk of " + std::to_string(length) +
+            " bytes, more than the 16 MiB allowed");
+  }
+}
+
 void ScanChunks(ByteSource& source) {
   source.Rewind();
   if (source.Size() == 0) throw ConversionError(kExitNotPng, "is empty");
@@ -36,24 +57,9 @@ void ScanChunks(ByteSource& source) {
     if (source.Read(header, 8) != 8) {
       throw ConversionError(kExitDamaged, "is truncated (no IEND chunk)");
     }
+    CheckChunkHeader(header);
     const uint32_t length = BigEndian32(header);
     const std::string type(reinterpret_cast<const char*>(header + 4), 4);
-    if (length > 0x7fffffffu) {
-      throw ConversionError(kExitDamaged,
-                            "is damaged (chunk length out of range)");
-    }
-    for (int i = 4; i < 8; ++i) {
-      if (!IsLetter(header[i])) {
-        throw ConversionError(kExitDamaged, "is damaged (invalid chunk type)");
-      }
-    }
-    const bool ancillary = (header[4] & 0x20) != 0;
-    if (ancillary && length > kMaxAncillaryChunk) {
-      throw ConversionError(kExitTooLarge,
-                            "has a " + type + " chunk of " +
-                                std::to_string(length) +
-                                " bytes, more than the 16 MiB allowed");
-    }
     if (!source.Skip(uint64_t{length} + 4)) {
       throw ConversionError(kExitDamaged,
                             "is truncated (inside a " + type + " chunk)");

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "conversion_error.h"
+#include "layout_check.h"
 #include "png_reader.h"
 
 namespace lumeconv {
@@ -35,7 +36,10 @@ void ImageReader::ReadRawRows(uint8_t* out, size_t count) {
 }
 
 std::unique_ptr<ImageReader> OpenPng(ByteSource& source) {
-  return std::make_unique<PngReader>(source);
+  return OpenCheckingLayout(
+      source, [](ByteSource& unscanned) -> std::unique_ptr<ImageReader> {
+        return std::make_unique<PngReader>(unscanned);
+      });
 }
 
 std::vector<uint8_t> ExifWithoutPrefix(const uint8_t* data, size_t size) {

@@ -1,6 +1,7 @@
 #include "png_chunks.h"
 
 #include "byte_source.h"
+#include "chunk_scan.h"
 #include "image_reader.h"
 #include "inflater.h"
 
@@ -23,6 +24,9 @@ ChunkReader::ChunkReader(ByteSource& source) : source_(source) {
 ChunkReader::Header ChunkReader::Next() {
   uint8_t header[8];
   ReadExactly(source_, header, sizeof header);
+  // The layout check may still be walking the file: what it would refuse is
+  // refused here too, before anything is read into memory for it.
+  CheckChunkHeader(header);
   remaining_ = BigEndian32(header);
   crc_ = Crc32(0, header + 4, 4);
   return {remaining_, BigEndian32(header + 4)};

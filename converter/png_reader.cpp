@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "chunk_scan.h"
 #include "flatten.h"
 #include "image_data.h"
 #include "unfilter.h"
@@ -22,12 +21,6 @@ uint32_t PassSize(uint32_t size, uint32_t start, uint32_t step) {
   return size > start ? (size - start + step - 1) / step : 0;
 }
 
-// The layout is checked before anything is decoded.
-ByteSource& Scanned(ByteSource& source) {
-  ScanChunks(source);
-  return source;
-}
-
 size_t StoredRowBytes(const PngInfo& info, uint32_t pixels) {
   return (uint64_t{pixels} * info.channels * info.bit_depth + 7) / 8;
 }
@@ -35,7 +28,7 @@ size_t StoredRowBytes(const PngInfo& info, uint32_t pixels) {
 }  // namespace
 
 PngReader::PngReader(ByteSource& source)
-    : chunks_(Scanned(source)),
+    : chunks_(source),
       info_(ReadInfo(chunks_)),
       image_data_(std::make_unique<ImageData>(source, chunks_)),
       expander_(info_) {

@@ -18,6 +18,7 @@ namespace lumeconv {
 // exactly the files the reference decoder does, and gives the same pixels.
 class PngReader : public ImageReader {
  public:
+  // Does not walk the chunk layout first; OpenPng has that done alongside.
   explicit PngReader(ByteSource& source);
 
   const uint8_t* NextRawRow() override;

@@ -85,6 +85,14 @@ class BadInputTest : public QObject {
     QTest::newRow("bad zlib stream")
         << bytes(SmallPng({}, QByteArray("\x78\x9c\xff\xff\xff\xff\x00", 7)))
         << 5 << "damaged";
+    // The chunk walk runs beside the decoder, which fails first here; the
+    // walk's verdict is still the one given.
+    QTest::newRow("bad zlib stream, and no IEND")
+        << bytes(SmallPng({}, QByteArray("\x78\x9c\xff\xff\xff\xff\x00", 7))
+                     .chopped(12))
+        << 5 << "truncated";
+    QTest::newRow("IHDR checksum, and no IEND")
+        << bytes(FlipByte(SmallPng(), 29).chopped(12)) << 5 << "truncated";
     QTest::newRow("too little image data")
         << bytes(SmallPng({}, Zlib(QByteArray(20, '\0')))) << 5 << "damaged";
     QTest::newRow("zero width")
