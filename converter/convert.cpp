@@ -78,6 +78,7 @@ void ConvertStream(ByteSource& source, FILE* out, int quality,
   std::vector<uint8_t> finishing;
   std::thread decoding(DecodeInto, std::ref(png), std::ref(pipe));
   try {
+    png.CheckLayout();
     for (uint32_t y = 0; y < png.Height();) {
       const uint8_t* rows = pipe.WaitForFullRow();
       if (!rows) break;

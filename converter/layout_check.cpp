@@ -1,6 +1,7 @@
 #include "layout_check.h"
 
-#include <future>
+#include <exception>
+#include <mutex>
 #include <utility>
 
 #include "byte_source.h"
@@ -15,11 +16,8 @@ namespace {
 class LayoutChecked : public ImageReader {
  public:
   LayoutChecked(std::unique_ptr<ImageReader> decoder,
-                std::unique_ptr<ByteSource> cursor,
-                std::shared_future<void> layout)
-      : cursor_(std::move(cursor)),
-        layout_(std::move(layout)),
-        decoder_(std::move(decoder)) {
+                std::unique_ptr<ByteSource> cursor)
+      : cursor_(std::move(cursor)), decoder_(std::move(decoder)) {
     width_ = decoder_->Width();
     height_ = decoder_->Height();
     components_ = decoder_->Components();
@@ -39,7 +37,18 @@ class LayoutChecked : public ImageReader {
   }
   void Finish() override {
     Guarded([&] { decoder_->Finish(); });
-    layout_.get();
+    CheckLayout();
+  }
+  // Walks once; a second caller waits for the first one's verdict.
+  void CheckLayout() override {
+    std::call_once(walked_, [&] {
+      try {
+        ScanChunks(*cursor_);
+      } catch (...) {
+        fault_ = std::current_exception();
+      }
+    });
+    if (fault_) std::rethrow_exception(fault_);
   }
 
  private:
@@ -48,35 +57,30 @@ class LayoutChecked : public ImageReader {
     try {
       return step();
     } catch (...) {
-      layout_.get();
+      CheckLayout();
       throw;
     }
   }
 
-  // The walk reads through cursor_ until layout_ is ready.
   std::unique_ptr<ByteSource> cursor_;
-  std::shared_future<void> layout_;
   std::unique_ptr<ImageReader> decoder_;
+  std::once_flag walked_;
+  std::exception_ptr fault_;
 };
 
 }  // namespace
 
 std::unique_ptr<ImageReader> OpenCheckingLayout(ByteSource& source,
                                                 ImageOpener open) {
-  std::unique_ptr<ByteSource> cursor = source.SecondCursor();
-  std::shared_future<void> layout =
-      std::async(std::launch::async, [walker = cursor.get()] {
-        ScanChunks(*walker);
-      }).share();
   std::unique_ptr<ImageReader> decoder;
   try {
     decoder = open(source);
   } catch (...) {
-    layout.get();
+    ScanChunks(source);
     throw;
   }
-  return std::make_unique<LayoutChecked>(std::move(decoder), std::move(cursor),
-                                         std::move(layout));
+  return std::make_unique<LayoutChecked>(std::move(decoder),
+                                         source.SecondCursor());
 }
 
 }  // namespace lumeconv

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "byte_source.h"
+#include "conversion_error.h"
 #include "convert.h"
 #include "libpng_reader.h"
 #include "support/as_ordinary_user.h"
@@ -318,6 +319,36 @@ class ReaderAgreementTest : public QObject {
     bool both = false;
     QCOMPARE(Disagreement(png, &both), QString());
     QCOMPARE(both, accepted);
+  }
+
+  // Our reader walks the chunk layout only when asked, when decoding fails
+  // or when it finishes; a cut-off file is still refused as truncated, not
+  // for the damage the decoder met first, as the reference refuses it.
+  void LayoutFaultsComeFirst_data() {
+    QTest::addColumn<QByteArray>("png");
+    const QByteArray z = Zlib(Rows(4, 12));
+    QTest::newRow("header damaged, no IEND")
+        << Flip(Rgb({}, Idat(z)), 20).chopped(12);
+    QTest::newRow("image data damaged, no IEND")
+        << Rgb({}, Idat(QByteArray("\x78\x9c\xff\xff\xff\xff\x00", 7)))
+               .chopped(12);
+  }
+  void LayoutFaultsComeFirst() {
+    QFETCH(QByteArray, png);
+    for (const lumeconv::ImageOpener open :
+         {lumeconv::OpenPng, lumeconv::OpenWithLibpng}) {
+      lumeconv::MemorySource source(
+          reinterpret_cast<const uint8_t*>(png.constData()), png.size());
+      QString refusal;
+      try {
+        const auto reader = open(source);
+        for (uint32_t y = 0; y < reader->Height(); ++y) reader->NextRow();
+        reader->Finish();
+      } catch (const lumeconv::ConversionError& error) {
+        refusal = error.what();
+      }
+      QCOMPARE(refusal, QString("is truncated (no IEND chunk)"));
+    }
   }
 };
 
