@@ -11,6 +11,7 @@
 #include "byte_source.h"
 #include "conversion_error.h"
 #include "huffman_rewrite.h"
+#include "huge_pages.h"
 #include "image_reader.h"
 #include "jpeg_writer.h"
 #include "pending_file.h"
@@ -36,6 +37,9 @@ namespace {
 // decoding itself.
 constexpr size_t kBandBytes = 256 * 1024;
 constexpr size_t kBandsInFlight = 4;
+// What else a conversion allocates: the encoder's rows, the reader's
+// buffers.
+constexpr size_t kWorkingSlack = size_t{1} << 20;
 
 size_t BandRows(size_t row_bytes) {
   return std::clamp<size_t>(kBandBytes / row_bytes, 1, 64);
@@ -70,15 +74,21 @@ void ConvertStream(ByteSource& source, FILE* out, int quality,
                                                png.Components(), quality);
   std::unique_ptr<FILE, int (*)(FILE*)> scratch(
       in_memory ? nullptr : OpenScratchFile(scratch_folder), std::fclose);
-  JpegWriter jpeg(in_memory ? out : scratch.get(), png.Width(), png.Height(),
-                  png.Components(), quality, png.Metadata());
   const size_t row_bytes = png.RawRowBytes();
   const size_t band = BandRows(row_bytes);
+  // The coefficients and the bands are each written once; mapping them in
+  // ahead, in one call, costs less than a page fault per page.
+  PrepareWorkingMemory(
+      (in_memory ? JpegWriter::CoefficientBytes(png.Width(), png.Height(),
+                                                png.Components(), quality)
+                 : 0) +
+      kBandsInFlight * row_bytes * band + kWorkingSlack);
+  JpegWriter jpeg(in_memory ? out : scratch.get(), png.Width(), png.Height(),
+                  png.Components(), quality, png.Metadata());
   RowPipe pipe(row_bytes * band, kBandsInFlight);
   std::vector<uint8_t> finishing;
   std::thread decoding(DecodeInto, std::ref(png), std::ref(pipe));
   try {
-    png.CheckLayout();
     for (uint32_t y = 0; y < png.Height();) {
       const uint8_t* rows = pipe.WaitForFullRow();
       if (!rows) break;

@@ -3,10 +3,18 @@
 #include <malloc.h>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
 namespace lumeconv {
+
+namespace {
+
+uintptr_t g_reserve_start = 0;
+uintptr_t g_reserve_end = 0;
+
+}  // namespace
 
 void PreferHugePages() {
   // Large blocks come from the heap instead of fresh mappings of their own,
@@ -26,6 +34,23 @@ void PreferHugePages() {
     ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
   }
   std::free(block);
+  constexpr uintptr_t kPage = 4096;
+  g_reserve_start = (at + kPage - 1) & ~(kPage - 1);
+  g_reserve_end = (at + kReserve) & ~(kPage - 1);
+}
+
+void PrepareWorkingMemory(size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+  if (g_reserve_end <= g_reserve_start) return;
+  const size_t length =
+      std::min<size_t>(bytes, g_reserve_end - g_reserve_start) & ~size_t{4095};
+  if (length > 0) {
+    ::madvise(reinterpret_cast<void*>(g_reserve_start), length,
+              MADV_POPULATE_WRITE);
+  }
+#else
+  static_cast<void>(bytes);
+#endif
 }
 
 }  // namespace lumeconv

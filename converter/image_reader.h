@@ -53,9 +53,6 @@ class ImageReader {
   }
   // Reads the rest of the file so that damage after the pixels is noticed.
   virtual void Finish() = 0;
-  // Walks the chunk layout, where opening left that for later, so that it
-  // can run beside the decoding; see OpenCheckingLayout.
-  virtual void CheckLayout() {}
 
  protected:
   // Both refuse with the same words, whichever reader found it.

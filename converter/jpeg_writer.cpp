@@ -128,14 +128,20 @@ bool End(JpegWriter::Jpeg* j) {
 
 }  // namespace
 
-bool JpegWriter::Optimises(uint32_t width, uint32_t height, int components,
-                           int quality) {
+uint64_t JpegWriter::CoefficientBytes(uint32_t width, uint32_t height,
+                                      int components, int quality) {
   const bool subsampled = components == 3 && quality < 90;
   const uint64_t mcu = subsampled ? 16 : 8;
   const uint64_t mcus = ((width + mcu - 1) / mcu) * ((height + mcu - 1) / mcu);
   const uint64_t blocks =
       components == 1 ? mcus : (subsampled ? mcus * 6 : mcus * 3);
-  return blocks * 64 * sizeof(JCOEF) <= kOptimiseBudget;
+  return blocks * 64 * sizeof(JCOEF);
+}
+
+bool JpegWriter::Optimises(uint32_t width, uint32_t height, int components,
+                           int quality) {
+  return CoefficientBytes(width, height, components, quality) <=
+         kOptimiseBudget;
 }
 
 JpegWriter::JpegWriter(FILE* out, uint32_t width, uint32_t height,

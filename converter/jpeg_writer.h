@@ -28,9 +28,12 @@ class JpegWriter {
   void WriteRow(const uint8_t* row);
   void Finish();
 
-  // Whether this size of image gets optimised Huffman tables.
+  // Whether this size of image gets optimised Huffman tables, for which all
+  // its coefficients are held.
   static bool Optimises(uint32_t width, uint32_t height, int components,
                         int quality);
+  static uint64_t CoefficientBytes(uint32_t width, uint32_t height,
+                                   int components, int quality);
 
  private:
   std::unique_ptr<Jpeg> jpeg_;

@@ -1,6 +1,7 @@
 #include "layout_check.h"
 
 #include <exception>
+#include <future>
 #include <mutex>
 #include <utility>
 
@@ -18,6 +19,11 @@ class LayoutChecked : public ImageReader {
   LayoutChecked(std::unique_ptr<ImageReader> decoder,
                 std::unique_ptr<ByteSource> cursor)
       : cursor_(std::move(cursor)), decoder_(std::move(decoder)) {
+    // A large file is walked at once, beside the decoding; a small one only
+    // when decoding fails or finishes, as a thread would cost more.
+    if (cursor_->Size() >= kWalkApart) {
+      walk_ = std::async(std::launch::async, [this] { ScanChunks(*cursor_); });
+    }
     width_ = decoder_->Width();
     height_ = decoder_->Height();
     components_ = decoder_->Components();
@@ -39,11 +45,19 @@ class LayoutChecked : public ImageReader {
     Guarded([&] { decoder_->Finish(); });
     CheckLayout();
   }
+
+ private:
+  static constexpr uint64_t kWalkApart = uint64_t{1} << 20;
+
   // Walks once; a second caller waits for the first one's verdict.
-  void CheckLayout() override {
+  void CheckLayout() {
     std::call_once(walked_, [&] {
       try {
-        ScanChunks(*cursor_);
+        if (walk_.valid()) {
+          walk_.get();
+        } else {
+          ScanChunks(*cursor_);
+        }
       } catch (...) {
         fault_ = std::current_exception();
       }
@@ -51,7 +65,6 @@ class LayoutChecked : public ImageReader {
     if (fault_) std::rethrow_exception(fault_);
   }
 
- private:
   template <typename Step>
   auto Guarded(Step step) -> decltype(step()) {
     try {
@@ -66,6 +79,8 @@ class LayoutChecked : public ImageReader {
   std::unique_ptr<ImageReader> decoder_;
   std::once_flag walked_;
   std::exception_ptr fault_;
+  // Last, so that it is waited for before what the walk reads goes away.
+  std::future<void> walk_;
 };
 
 }  // namespace

@@ -332,6 +332,17 @@ class ReaderAgreementTest : public QObject {
     QTest::newRow("image data damaged, no IEND")
         << Rgb({}, Idat(QByteArray("\x78\x9c\xff\xff\xff\xff\x00", 7)))
                .chopped(12);
+    // Over 1 MiB: walked on a thread of its own.
+    QByteArray noise;
+    std::mt19937 random(7);
+    for (int y = 0; y < 600; ++y) {
+      noise += '\0';
+      for (int x = 0; x < 1800; ++x) noise += char(random() & 0xff);
+    }
+    const QByteArray large =
+        PngSignature() + Ihdr(600, 600, 8, 2, 0) + Idat(Zlib(noise));
+    QTest::newRow("large, image data damaged, no IEND")
+        << Flip(large, large.size() / 2);
   }
   void LayoutFaultsComeFirst() {
     QFETCH(QByteArray, png);
