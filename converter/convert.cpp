@@ -30,8 +30,8 @@ std::string OutputPathFor(const std::string& input) {
 namespace {
 
 // Decoding and encoding take similar time; each gets a core. The decoding
-// thread does what depends on earlier rows (inflating, unfiltering); the
-// encoding thread finishes each row (palette, transparency, 16 bits) before
+// thread inflates (and puts an interlaced image together); the encoding
+// thread finishes each row (filters, palette, transparency, 16 bits) before
 // it encodes it. Rows travel in bands: handing each row over alone woke the
 // other thread once per row, and those wake-ups cost as much as the
 // decoding itself.
