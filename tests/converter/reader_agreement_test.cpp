@@ -95,15 +95,16 @@ QByteArray Be16(quint16 v) {
 
 // 256 x 256 of noise in IDAT chunks of 8000 bytes: about 200 KiB, so that
 // reading the file walks past its buffer as well as within it.
-QByteArray NoisyPng() {
+// 256 pixels wide, `rows` high, of noise that does not compress.
+QByteArray NoisyPng(int rows) {
   std::mt19937 random(3);
   QByteArray raw;
-  for (int y = 0; y < 256; ++y) {
+  for (int y = 0; y < rows; ++y) {
     raw += char(y % 5);
     for (int x = 0; x < 256 * 3; ++x) raw += char(random());
   }
   const QByteArray z = Zlib(raw);
-  QByteArray png = PngSignature() + Ihdr(256, 256, 8, 2, 0);
+  QByteArray png = PngSignature() + Ihdr(256, rows, 8, 2, 0);
   for (qsizetype at = 0; at < z.size(); at += 8000)
     png += Idat(z.mid(at, 8000));
   return png + Chunk("IEND", {});
@@ -171,14 +172,22 @@ class ReaderAgreementTest : public QObject {
   // The converter reads files through a buffer of its own; as an ordinary
   // user, on the disk and on a tmpfs, it must read exactly what libpng reads,
   // and still refuse a file it may not read.
+  // A small file's chunks are walked after decoding, a large one's beside
+  // it, on a second cursor over the same descriptor.
   void ReadsFilesAsAnOrdinaryUser_data() {
     QTest::addColumn<QString>("base");
-    QTest::newRow("temporary folder") << QDir::tempPath();
-    if (QDir("/dev/shm").exists()) QTest::newRow("tmpfs") << "/dev/shm";
+    QTest::addColumn<int>("rows");
+    QStringList bases{QDir::tempPath()};
+    if (QDir("/dev/shm").exists()) bases << "/dev/shm";
+    for (const QString& base : bases) {
+      QTest::addRow("%s, 200 KiB", qPrintable(base)) << base << 256;
+      QTest::addRow("%s, over 1 MiB", qPrintable(base)) << base << 1400;
+    }
   }
   void ReadsFilesAsAnOrdinaryUser() {
     QFETCH(QString, base);
-    const QByteArray png = NoisyPng();
+    QFETCH(int, rows);
+    const QByteArray png = NoisyPng(rows);
     QVERIFY(png.size() > 128 * 1024);
     const QByteArray expected = Jpeg(png, lumeconv::OpenWithLibpng);
     QCOMPARE(AsOrdinaryUser([&]() -> QString {
@@ -333,14 +342,7 @@ class ReaderAgreementTest : public QObject {
         << Rgb({}, Idat(QByteArray("\x78\x9c\xff\xff\xff\xff\x00", 7)))
                .chopped(12);
     // Over 1 MiB: walked on a thread of its own.
-    QByteArray noise;
-    std::mt19937 random(7);
-    for (int y = 0; y < 600; ++y) {
-      noise += '\0';
-      for (int x = 0; x < 1800; ++x) noise += char(random() & 0xff);
-    }
-    const QByteArray large =
-        PngSignature() + Ihdr(600, 600, 8, 2, 0) + Idat(Zlib(noise));
+    const QByteArray large = NoisyPng(1400).chopped(12);
     QTest::newRow("large, image data damaged, no IEND")
         << Flip(large, large.size() / 2);
   }
