@@ -62,6 +62,28 @@ void DecodeInto(ImageReader& png, RowPipe& pipe) {
   }
 }
 
+// The decoding thread; when the encoding side stops early, by an error or
+// an exception, it is told to stop and waited for.
+class Decoding {
+ public:
+  Decoding(ImageReader& png, RowPipe& pipe)
+      : pipe_(pipe), thread_(DecodeInto, std::ref(png), std::ref(pipe)) {}
+  ~Decoding() {
+    if (thread_.joinable()) {
+      pipe_.GiveUp();
+      thread_.join();
+    }
+  }
+  Decoding(const Decoding&) = delete;
+  Decoding& operator=(const Decoding&) = delete;
+
+  void Join() { thread_.join(); }
+
+ private:
+  RowPipe& pipe_;
+  std::thread thread_;
+};
+
 }  // namespace
 
 void ConvertStream(ByteSource& source, FILE* out, int quality,
@@ -76,6 +98,9 @@ void ConvertStream(ByteSource& source, FILE* out, int quality,
       in_memory ? nullptr : OpenScratchFile(scratch_folder), std::fclose);
   const size_t row_bytes = png.RawRowBytes();
   const size_t band = BandRows(row_bytes);
+  RowPipe pipe(row_bytes * band, kBandsInFlight);
+  // Decoding starts at once: the encoder's set-up below runs beside it.
+  Decoding decoding(png, pipe);
   // The coefficients and the bands are each written once; mapping them in
   // ahead, in one call, costs less than a page fault per page.
   PrepareWorkingMemory(
@@ -85,26 +110,18 @@ void ConvertStream(ByteSource& source, FILE* out, int quality,
       kBandsInFlight * row_bytes * band + kWorkingSlack);
   JpegWriter jpeg(in_memory ? out : scratch.get(), png.Width(), png.Height(),
                   png.Components(), quality, png.Metadata());
-  RowPipe pipe(row_bytes * band, kBandsInFlight);
   std::vector<uint8_t> finishing;
-  std::thread decoding(DecodeInto, std::ref(png), std::ref(pipe));
-  try {
-    for (uint32_t y = 0; y < png.Height();) {
-      const uint8_t* rows = pipe.WaitForFullRow();
-      if (!rows) break;
-      const size_t count = std::min<size_t>(band, png.Height() - y);
-      for (size_t i = 0; i < count; ++i) {
-        jpeg.WriteRow(png.FinishRow(rows + i * row_bytes, finishing));
-      }
-      pipe.Release();
-      y += static_cast<uint32_t>(count);
+  for (uint32_t y = 0; y < png.Height();) {
+    const uint8_t* rows = pipe.WaitForFullRow();
+    if (!rows) break;
+    const size_t count = std::min<size_t>(band, png.Height() - y);
+    for (size_t i = 0; i < count; ++i) {
+      jpeg.WriteRow(png.FinishRow(rows + i * row_bytes, finishing));
     }
-  } catch (...) {
-    pipe.GiveUp();
-    decoding.join();
-    throw;
+    pipe.Release();
+    y += static_cast<uint32_t>(count);
   }
-  decoding.join();
+  decoding.Join();
   if (const std::exception_ptr error = pipe.Error()) {
     std::rethrow_exception(error);
   }

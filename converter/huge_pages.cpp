@@ -37,6 +37,9 @@ void PreferHugePages() {
   constexpr uintptr_t kPage = 4096;
   g_reserve_start = (at + kPage - 1) & ~(kPage - 1);
   g_reserve_end = (at + kReserve) & ~(kPage - 1);
+  // The reader's and the writer's small buffers come first, before the
+  // size of the image is known.
+  PrepareWorkingMemory(size_t{1} << 20);
 }
 
 void PrepareWorkingMemory(size_t bytes) {

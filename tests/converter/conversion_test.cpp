@@ -5,9 +5,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <future>
 
+#include "byte_source.h"
+#include "conversion_error.h"
 #include "convert.h"
 #include "jpeg_probe.h"
 #include "support/png_fixture.h"
@@ -50,6 +56,38 @@ PngRecipe Recipe(int colour, int depth, bool interlaced = false,
   recipe.interlaced = interlaced;
   recipe.transparent_colour = transparent;
   return recipe;
+}
+
+// A tall grey image whose rows fail to finish at one row, as a damaged row
+// would, while the decoding thread still has many rows to go.
+class FailingRows : public lumeconv::ImageReader {
+ public:
+  static constexpr uint32_t kFailAt = 300;
+
+  FailingRows() {
+    width_ = 64;
+    height_ = 20000;
+    components_ = 1;
+    row_.assign(width_, 128);
+  }
+  const uint8_t* NextRawRow() override { return row_.data(); }
+  const uint8_t* FinishRow(const uint8_t* raw,
+                           std::vector<uint8_t>& scratch) override {
+    static_cast<void>(scratch);
+    if (++finished_ == kFailAt) {
+      throw lumeconv::ConversionError(lumeconv::kExitDamaged, "row refused");
+    }
+    return raw;
+  }
+  void Finish() override {}
+
+ private:
+  std::vector<uint8_t> row_;
+  uint32_t finished_ = 0;
+};
+
+std::unique_ptr<lumeconv::ImageReader> OpenFailingRows(lumeconv::ByteSource&) {
+  return std::make_unique<FailingRows>();
 }
 
 }  // namespace
@@ -208,6 +246,30 @@ class ConversionTest : public QObject {
     QCOMPARE(probe.density_unit, 0);
     QCOMPARE(probe.x_density, 1);
     QCOMPARE(probe.y_density, 1);
+  }
+
+  // The decoding thread must stop when the encoding side gives up;
+  // otherwise the conversion never returns.
+  void EncodingFailureStopsTheDecoding() {
+    std::FILE* out = std::tmpfile();
+    QVERIFY(out);
+    auto conversion = std::async(std::launch::async, [out] {
+      lumeconv::MemorySource none(nullptr, 0);
+      try {
+        lumeconv::ConvertStream(none, out, 85, QDir::tempPath().toStdString(),
+                                OpenFailingRows);
+      } catch (const lumeconv::ConversionError& error) {
+        return std::string(error.what());
+      }
+      return std::string("no error");
+    });
+    if (conversion.wait_for(std::chrono::seconds(30)) !=
+        std::future_status::ready) {
+      std::fputs("FAIL: the conversion still runs after its error\n", stderr);
+      std::abort();
+    }
+    QCOMPARE(conversion.get(), std::string("row refused"));
+    std::fclose(out);
   }
 
   void OutputNaming_data() {
