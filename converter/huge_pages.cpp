@@ -13,16 +13,19 @@ namespace {
 
 uintptr_t g_reserve_start = 0;
 uintptr_t g_reserve_end = 0;
+// Held for the whole run; volatile, so that the allocation is kept.
+void* volatile g_head = nullptr;
 
 }  // namespace
 
 void PreferHugePages() {
   // Large blocks come from the heap instead of fresh mappings of their own,
-  // and freed memory stays there for the next block.
+  // freed memory stays there for the next block, and the other threads
+  // allocate there too rather than in heaps of small pages of their own.
   mallopt(M_MMAP_THRESHOLD, 1 << 30);
   mallopt(M_TRIM_THRESHOLD, 1 << 30);
-  // Grow the heap once and mark the aligned part of it; pages are still
-  // only taken when touched.
+  mallopt(M_ARENA_MAX, 1);
+  // Grow the heap once and mark its aligned part.
   constexpr uintptr_t kHuge = uintptr_t{2} << 20;
   constexpr size_t kReserve = size_t{64} << 20;
   void* block = std::malloc(kReserve);
@@ -30,13 +33,15 @@ void PreferHugePages() {
   const uintptr_t at = reinterpret_cast<uintptr_t>(block);
   const uintptr_t start = (at + kHuge - 1) & ~(kHuge - 1);
   const uintptr_t end = (at + kReserve) & ~(kHuge - 1);
-  if (end > start) {
-    ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-  }
   std::free(block);
-  constexpr uintptr_t kPage = 4096;
-  g_reserve_start = (at + kPage - 1) & ~(kPage - 1);
-  g_reserve_end = (at + kReserve) & ~(kPage - 1);
+  if (end <= start) return;
+  ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+  // The part before the first 2 MiB boundary is held by a block never
+  // touched or freed, so that what comes next lies on huge pages. Each
+  // small page costs a fault on first touch, even when mapped in ahead.
+  if (start > at) g_head = std::malloc(start - at);
+  g_reserve_start = start;
+  g_reserve_end = end;
   // The reader's and the writer's small buffers come first, before the
   // size of the image is known.
   PrepareWorkingMemory(size_t{1} << 20);
