@@ -112,9 +112,10 @@ void ConvertStream(ByteSource& source, FILE* out, int quality,
                   png.Components(), quality, png.Metadata());
   std::vector<uint8_t> finishing;
   for (uint32_t y = 0; y < png.Height();) {
-    const uint8_t* rows = pipe.WaitForFullRow();
+    uint8_t* rows = pipe.WaitForFullRow();
     if (!rows) break;
     const size_t count = std::min<size_t>(band, png.Height() - y);
+    png.PrepareRows(rows, count);
     for (size_t i = 0; i < count; ++i) {
       jpeg.WriteRow(png.FinishRow(rows + i * row_bytes, finishing));
     }

@@ -37,6 +37,9 @@ class LayoutChecked : public ImageReader {
   void ReadRawRows(uint8_t* out, size_t count) override {
     Guarded([&] { decoder_->ReadRawRows(out, count); });
   }
+  void PrepareRows(uint8_t* raw, size_t count) override {
+    Guarded([&] { decoder_->PrepareRows(raw, count); });
+  }
   const uint8_t* FinishRow(const uint8_t* raw,
                            std::vector<uint8_t>& scratch) override {
     return Guarded([&] { return decoder_->FinishRow(raw, scratch); });

@@ -123,6 +123,27 @@ size_t PngReader::RawRowBytes() const {
                           : stored_row_ + 1;
 }
 
+// Plain rows lose their filters two by two, each row then marked as
+// unfiltered (filter 0) for FinishRow; interlaced ones have none left.
+void PngReader::PrepareRows(uint8_t* raw, size_t count) {
+  if (info_.interlaced) return;
+  const size_t stride = stored_row_ + 1;
+  // Above the first row: the last one finished, zeros before the first.
+  const uint8_t* prior = unfiltered_.data();
+  for (size_t i = 0; i < count; i += 2) {
+    uint8_t* first = raw + i * stride;
+    uint8_t* second = i + 1 < count ? first + stride : nullptr;
+    const bool undone =
+        second ? UnfilterPair(first[0], first + 1, second[0], second + 1, prior,
+                              stored_row_, bpp_)
+               : Unfilter(first[0], first + 1, prior, stored_row_, bpp_);
+    if (!undone) ThrowDamaged("bad adaptive filter value");
+    first[0] = 0;
+    if (second) second[0] = 0;
+    prior = (second ? second : first) + 1;
+  }
+}
+
 // Interlaced rows were unfiltered and expanded as their passes came in;
 // plain ones are still as stored, filter byte first.
 const uint8_t* PngReader::FinishRow(const uint8_t* raw,

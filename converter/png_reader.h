@@ -24,6 +24,7 @@ class PngReader : public ImageReader {
   const uint8_t* NextRawRow() override;
   size_t RawRowBytes() const override;
   void ReadRawRows(uint8_t* out, size_t count) override;
+  void PrepareRows(uint8_t* raw, size_t count) override;
   const uint8_t* FinishRow(const uint8_t* raw,
                            std::vector<uint8_t>& scratch) override;
   void Finish() override;

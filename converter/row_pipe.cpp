@@ -28,7 +28,7 @@ void RowPipe::Fail(std::exception_ptr error) {
   changed_.notify_all();
 }
 
-const uint8_t* RowPipe::WaitForFullRow() {
+uint8_t* RowPipe::WaitForFullRow() {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [&] { return error_ || count_ > 0; });
   if (count_ == 0) return nullptr;

@@ -22,7 +22,8 @@ class RowPipe {
 
   // Consumer side. Returns nullptr when the producer failed; Error() then
   // holds why.
-  const uint8_t* WaitForFullRow();
+  // The row is the consumer's to change until Release().
+  uint8_t* WaitForFullRow();
   void Release();
   void GiveUp();
   std::exception_ptr Error();

@@ -40,6 +40,14 @@ void PaethPortable(uint8_t* row, const uint8_t* prior, size_t size, int bpp) {
   }
 }
 
+// Without vectors, two rows are simply one after the other.
+template <FilterKernel kOne>
+void OneThenTheOther(uint8_t* first, uint8_t* second, const uint8_t* prior,
+                     size_t size, int bpp) {
+  kOne(first, prior, size, bpp);
+  kOne(second, first, size, bpp);
+}
+
 bool Apply(const FilterKernels& kernels, uint8_t filter, uint8_t* row,
            const uint8_t* prior, size_t size, int bpp) {
   switch (filter) {
@@ -74,12 +82,31 @@ const FilterKernels& Chosen() {
 }  // namespace
 
 FilterKernels PortableKernels() {
-  return {"portable", SubPortable, UpPortable, AveragePortable, PaethPortable};
+  return {"portable",
+          SubPortable,
+          UpPortable,
+          AveragePortable,
+          PaethPortable,
+          OneThenTheOther<AveragePortable>,
+          OneThenTheOther<PaethPortable>};
 }
 
 bool Unfilter(uint8_t filter, uint8_t* row, const uint8_t* prior, size_t size,
               int bpp) {
   return Apply(Chosen(), filter, row, prior, size, bpp);
+}
+
+bool UnfilterPair(uint8_t first_filter, uint8_t* first, uint8_t second_filter,
+                  uint8_t* second, const uint8_t* prior, size_t size, int bpp) {
+  const FilterKernels& kernels = Chosen();
+  if (first_filter == second_filter &&
+      (first_filter == 3 || first_filter == 4)) {
+    (first_filter == 3 ? kernels.average_pair : kernels.paeth_pair)(
+        first, second, prior, size, bpp);
+    return true;
+  }
+  return Apply(kernels, first_filter, first, prior, size, bpp) &&
+         Apply(kernels, second_filter, second, first, size, bpp);
 }
 
 const char* UnfilterEngine() { return Chosen().name; }

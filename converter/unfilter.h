@@ -13,6 +13,14 @@ namespace lumeconv {
 bool Unfilter(uint8_t filter, uint8_t* row, const uint8_t* prior, size_t size,
               int bpp);
 
+// Undoes the filters of two rows in place, `second` right below `first`
+// and `prior` above `first`. Where both have the filter that makes each
+// pixel wait on the one to its left (Average, Paeth), the two are undone
+// together, which takes little more time than one. Returns false as
+// Unfilter does.
+bool UnfilterPair(uint8_t first_filter, uint8_t* first, uint8_t second_filter,
+                  uint8_t* second, const uint8_t* prior, size_t size, int bpp);
+
 // Which code Unfilter uses here: "ssse3", "sse2" or "portable".
 const char* UnfilterEngine();
 

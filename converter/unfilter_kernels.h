@@ -7,6 +7,9 @@ namespace lumeconv {
 
 // One filter's undoing over a row: row, prior, size, bpp.
 using FilterKernel = void (*)(uint8_t*, const uint8_t*, size_t, int);
+// The same filter over two rows, the second below the first: first,
+// second, prior (above the first), size, bpp.
+using PairKernel = void (*)(uint8_t*, uint8_t*, const uint8_t*, size_t, int);
 
 struct FilterKernels {
   const char* name;
@@ -14,6 +17,8 @@ struct FilterKernels {
   FilterKernel up;
   FilterKernel average;
   FilterKernel paeth;
+  PairKernel average_pair;
+  PairKernel paeth_pair;
 };
 
 FilterKernels PortableKernels();

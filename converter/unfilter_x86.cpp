@@ -117,15 +117,17 @@ namespace ssse3 {
 }  // namespace
 
 const FilterKernels* Sse2Kernels() {
-  static const FilterKernels kernels{"sse2", sse2::Sub, UpSse2, sse2::Average,
-                                     sse2::Paeth};
+  static const FilterKernels kernels{
+      "sse2",      sse2::Sub,        UpSse2,        sse2::Average,
+      sse2::Paeth, sse2::AverageTwo, sse2::PaethTwo};
   return &kernels;
 }
 
 const FilterKernels* Ssse3Kernels() {
   if (!__builtin_cpu_supports("ssse3")) return nullptr;
-  static const FilterKernels kernels{"ssse3", ssse3::Sub, UpSse2,
-                                     ssse3::Average, ssse3::Paeth};
+  static const FilterKernels kernels{
+      "ssse3",      ssse3::Sub,        UpSse2,         ssse3::Average,
+      ssse3::Paeth, ssse3::AverageTwo, ssse3::PaethTwo};
   return &kernels;
 }
 

@@ -72,8 +72,8 @@ std::string ReaderDisagreement(const uint8_t* data, size_t size,
                  : (reference.reader ? reference.reader->Height() : 0);
   const size_t row_bytes =
       own.reader ? size_t{own.reader->Width()} * own.reader->Components() : 0;
-  // Ours is read as the converter reads it: raw rows in bands, each row
-  // finished on its own.
+  // Ours is read as the converter reads it: raw rows in bands, prepared
+  // together, then each row finished on its own.
   constexpr uint32_t kBand = 7;
   std::vector<uint8_t> band;
   std::vector<uint8_t> scratch;
@@ -87,6 +87,7 @@ std::string ReaderDisagreement(const uint8_t* data, size_t size,
           const uint32_t rows = std::min(kBand, height - y);
           band.resize(rows * raw);
           own.reader->ReadRawRows(band.data(), rows);
+          own.reader->PrepareRows(band.data(), rows);
         }
         a = own.reader->FinishRow(band.data() + (y % kBand) * raw, scratch);
       });

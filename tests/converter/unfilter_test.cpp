@@ -82,6 +82,65 @@ class UnfilterTest : public QObject {
     }
   }
 
+  // Two rows undone together, the second below the first, as one after the
+  // other would give; lengths around the vector blocks of each pixel size.
+  void PairKernelsMatchOneRowAtATime_data() { KernelsUndoEveryFilter_data(); }
+  void PairKernelsMatchOneRowAtATime() {
+    QFETCH(lumeconv::FilterKernels, kernels);
+    std::mt19937 random(11);
+    const struct {
+      int filter;
+      lumeconv::PairKernel undo;
+    } pairs[] = {{3, kernels.average_pair}, {4, kernels.paeth_pair}};
+    for (const auto& pair : pairs) {
+      for (int bpp : {1, 2, 3, 4, 6, 8}) {
+        for (size_t pixels : {1, 5, 10, 11, 12, 13, 15, 21, 640}) {
+          const size_t size = pixels * bpp;
+          const std::vector<uint8_t> prior = Random(size, random);
+          std::vector<uint8_t> first = Random(size, random);
+          std::vector<uint8_t> second = Random(size, random);
+          const std::vector<uint8_t> expected_first =
+              Reference(pair.filter, first, prior, bpp);
+          const std::vector<uint8_t> expected_second =
+              Reference(pair.filter, second, expected_first, bpp);
+          pair.undo(first.data(), second.data(), prior.data(), size, bpp);
+          QVERIFY2(first == expected_first && second == expected_second,
+                   qPrintable(QString("filter %1, %2 bytes a pixel, %3 pixels")
+                                  .arg(pair.filter)
+                                  .arg(bpp)
+                                  .arg(pixels)));
+        }
+      }
+    }
+  }
+
+  // Any two filters, the same or not, through the one entry point; a
+  // filter PNG does not define, in either row, is refused.
+  void PairsOfAnyFilters() {
+    std::mt19937 random(13);
+    const size_t size = 99 * 3;
+    for (int one = 0; one <= 5; ++one) {
+      for (int two = 0; two <= 5; ++two) {
+        const std::vector<uint8_t> prior = Random(size, random);
+        std::vector<uint8_t> first = Random(size, random);
+        std::vector<uint8_t> second = Random(size, random);
+        const bool defined = one <= 4 && two <= 4;
+        const std::vector<uint8_t> expected_first =
+            defined ? Reference(one, first, prior, 3) : first;
+        const std::vector<uint8_t> expected_second =
+            defined ? Reference(two, second, expected_first, 3) : second;
+        QCOMPARE(
+            lumeconv::UnfilterPair(uint8_t(one), first.data(), uint8_t(two),
+                                   second.data(), prior.data(), size, 3),
+            defined);
+        if (defined) {
+          QVERIFY2(first == expected_first && second == expected_second,
+                   qPrintable(QString("filters %1 and %2").arg(one).arg(two)));
+        }
+      }
+    }
+  }
+
   void UnknownFilterIsRefused() {
     std::vector<uint8_t> row(6, 1);
     const std::vector<uint8_t> prior(6, 2);
