@@ -7,6 +7,9 @@ output size, the median PSNR against the source flattened onto white, and
 the peak memory on the largest image.
 
     converter_bench.py BUILD_DIR CORPUS_DIR WORK_DIR
+
+With OLD_LUMECONV set to an older lumeconv program, that build runs too,
+as "old".
 """
 import os
 import re
@@ -22,7 +25,7 @@ QUALITY = 85
 def tools(build):
     lumeconv = os.path.join(build, "lumeconv")
     reference = os.path.join(build, "bench", "lumeconv-libpng")
-    return {
+    found = {
         "lumeconv": lambda src, out: [lumeconv, "-q", str(QUALITY), "-out",
                                       "jpeg", src],
         "libpng": lambda src, out: [reference, "-q", str(QUALITY), "-out",
@@ -31,13 +34,18 @@ def tools(build):
                                      str(QUALITY), out],
         "vips": lambda src, out: ["vips", "copy", src, f"{out}[Q={QUALITY}]"],
     }
+    old = os.environ.get("OLD_LUMECONV")
+    if old:
+        found["old"] = lambda src, out: [old, "-q", str(QUALITY), "-out",
+                                         "jpeg", src]
+    return found
 
 
 def run(name, command, src, out):
     start = time.perf_counter()
     subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
     elapsed = time.perf_counter() - start
-    if name in ("lumeconv", "libpng"):
+    if name in ("lumeconv", "libpng", "old"):
         shutil.move(os.path.splitext(src)[0] + ".jpg", out)
     return elapsed
 
