@@ -33,7 +33,14 @@ QString QtDialogs::OpenFiles(const QString& title, const QString& filter) {
 
 QString QtDialogs::BrowseForFolder(const QString& title,
                                    const QString& start_folder) {
-  return QFileDialog::getExistingDirectory(owner_, title, start_folder);
+  QString chosen = QDir::toNativeSeparators(
+      QFileDialog::getExistingDirectory(owner_, title, start_folder));
+  // A folder typed with a trailing separator is the same folder; only the
+  // root keeps its own.
+  while (chosen.size() > 1 && chosen.endsWith(QDir::separator())) {
+    chosen.chop(1);
+  }
+  return chosen;
 }
 
 void QtDialogs::OpenUrl(const QString& url) {

@@ -1,7 +1,9 @@
 #include "filelist/add_folder.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -23,6 +25,7 @@
 #include "util/file_attributes.h"
 #include "util/file_identity.h"
 #include "util/is_existing_file.h"
+#include "util/native_name.h"
 #include "util/path_helpers.h"
 
 namespace {
@@ -39,7 +42,7 @@ constexpr int kHiddenArchive = kAttributeHidden | kAttributeArchive;
 class Listing {
  public:
   explicit Listing(const QString& folder)
-      : dir_(::opendir(QFile::encodeName(folder).constData())) {
+      : dir_(::opendir(NativeName(folder).constData())) {
     if (!dir_) {
       const int error = errno;
       throw Failure(QDir::toNativeSeparators(folder) + ": " +
@@ -53,10 +56,12 @@ class Listing {
   Listing(const Listing&) = delete;
   Listing& operator=(const Listing&) = delete;
 
-  // What the listing says an entry is; kOther asks for a closer look.
+  // What the listing says an entry is: a file, a folder (never a link to
+  // one), or something else that asks for a closer look (a link, a device).
   enum class Kind { kFile, kFolder, kOther };
 
-  // The next entry's name and kind; false at the end.
+  // The next entry's name and kind; false at the end. A stored name that is
+  // not valid text is passed over: as text it would name another file.
   bool Next(QString* name, Kind* kind) {
     while (const dirent* entry = ::readdir(dir_)) {
       if (std::strcmp(entry->d_name, ".") == 0 ||
@@ -64,24 +69,57 @@ class Listing {
         continue;
       }
       *name = QFile::decodeName(entry->d_name);
-      *kind = entry->d_type == DT_REG   ? Kind::kFile
-              : entry->d_type == DT_DIR ? Kind::kFolder
-                                        : Kind::kOther;
+      if (QFile::encodeName(*name) != entry->d_name) continue;
+      *kind = KindOf(*entry);
       return true;
     }
     return false;
   }
 
+  // The identity of an entry that is a folder itself, not a link to one.
+  std::optional<FileId> FolderId(const QString& name) const {
+    struct stat info {};
+    if (::fstatat(::dirfd(dir_), QFile::encodeName(name).constData(), &info,
+                  AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISDIR(info.st_mode)) {
+      return std::nullopt;
+    }
+    return FileId{info.st_dev, info.st_ino};
+  }
+
+  // True when the folder's entries can be reached: listing a folder needs
+  // only the right to read it, opening what is in it the right to search.
+  bool EntriesReachable() const {
+    return ::faccessat(::dirfd(dir_), ".", X_OK, 0) == 0;
+  }
+
  private:
+  Kind KindOf(const dirent& entry) const {
+    unsigned char type = entry.d_type;
+    if (type == DT_UNKNOWN) {
+      // Some file systems leave the kind to a closer look.
+      struct stat info {};
+      if (::fstatat(::dirfd(dir_), entry.d_name, &info, AT_SYMLINK_NOFOLLOW) ==
+          0) {
+        type = S_ISREG(info.st_mode)   ? DT_REG
+               : S_ISDIR(info.st_mode) ? DT_DIR
+                                       : DT_UNKNOWN;
+      }
+    }
+    return type == DT_REG   ? Kind::kFile
+           : type == DT_DIR ? Kind::kFolder
+                            : Kind::kOther;
+  }
+
   DIR* dir_;
 };
 
 QRegularExpression PatternExpression(const QString& pattern) {
   // "*.*" matches every name, also one without a dot.
   if (pattern == "*.*") return QRegularExpression(".*");
+  // The whole name must match: "*.png" is not "x.png.txt".
   return QRegularExpression(
-      QRegularExpression::wildcardToRegularExpression(
-          pattern, QRegularExpression::UnanchoredWildcardConversion),
+      QRegularExpression::wildcardToRegularExpression(pattern),
       QRegularExpression::CaseInsensitiveOption);
 }
 
@@ -92,13 +130,20 @@ QString WithoutSeparator(const QString& entry) {
              : entry;
 }
 
-void Walk(QStringList& collection, bool recurse, Dialogs& dialogs,
-          std::set<FileId>& seen) {
-  Trap trap(dialogs, kWalkId);
+// Lists the subfolders of one level's folders, in order, and returns them.
+// A folder that may not be listed leaves the level silently; so does, below
+// the first level, one that is no longer a folder. A subfolder reached a
+// second time (a folder mounted inside itself) is not taken again, and a
+// link to a folder is never taken: it may lead anywhere on the machine.
+QStringList ListLevel(QStringList& level, bool first, std::set<FileId>& seen) {
   QStringList found;
-  for (qsizetype e = 0; e < collection.size(); ++e) {
-    const QString d = collection[e];
-    if (!IsFolder(d) || d.size() >= kPathLimit) continue;
+  for (qsizetype e = 0; e < level.size(); ++e) {
+    const QString d = level[e];
+    if (!IsFolder(d)) {
+      if (!first) level.removeAt(e--);
+      continue;
+    }
+    if (d.size() >= kPathLimit) continue;
     PumpEvents();
     // No folder is a protected system folder here; the subfolder rule:
     // a folder that may not be listed leaves the collection silently.
@@ -110,28 +155,18 @@ void Walk(QStringList& collection, bool recurse, Dialogs& dialogs,
         if (kind == Listing::Kind::kFile) continue;
         PumpEvents();
         if (HasUnsafeChars(name)) continue;
-        const QString sub = d + name;
-        const std::optional<FileId> id = FolderIdentityOf(sub);
-        // A link back up the tree would lead round for ever.
+        const std::optional<FileId> id = listing.FolderId(name);
         if (!id || !seen.insert(*id).second) continue;
-        found << CollectionEntry(sub);
+        found << CollectionEntry(d + name);
       }
     } catch (const Failure& failure) {
       if (failure.Number() == kPermissionDenied ||
           failure.Number() == kPathNotFound) {
-        collection.removeAt(e--);
+        level.removeAt(e--);
       }
     }
   }
-  if (recurse && !found.isEmpty()) {
-    trap.Line(150, [&] { Walk(found, true, dialogs, seen); });
-  }
-  for (const QString& n : found) {
-    if (IsFolder(n)) {
-      PumpEvents();
-      collection << n;
-    }
-  }
+  return found;
 }
 
 }  // namespace
@@ -143,11 +178,23 @@ QString CollectionEntry(const QString& folder) {
 
 void GetSubDirectories2016(QStringList& collection, bool recurse,
                            Dialogs& dialogs) {
+  Trap trap(dialogs, kWalkId);
   std::set<FileId> seen;
   for (const QString& entry : collection) {
-    if (const auto id = IdentityOf(entry)) seen.insert(*id);
+    if (const auto id = FolderIdentityOf(entry)) seen.insert(*id);
   }
-  Walk(collection, recurse, dialogs, seen);
+  // Level by level, each folder listed once: the collection ends up breadth
+  // first, and the walk's cost grows with the number of folders alone.
+  QStringList found = ListLevel(collection, true, seen);
+  while (recurse && !found.isEmpty()) {
+    QStringList deeper;
+    trap.Line(150, [&] { deeper = ListLevel(found, false, seen); });
+    collection += found;
+    found = std::move(deeper);
+  }
+  for (const QString& n : found) {
+    if (IsFolder(n)) collection << n;
+  }
 }
 
 QStringList ListFilesInFolder(const QString& folder, const QString& pattern) {
@@ -163,6 +210,8 @@ QStringList ListFilesInFolder(const QString& folder, const QString& pattern) {
     return names;
   }
   Listing& listing = *opened;
+  // In a folder that may be read but not searched, nothing can be opened.
+  if (!listing.EntriesReachable()) return names;
   QString name;
   Listing::Kind kind;
   while (listing.Next(&name, &kind)) {

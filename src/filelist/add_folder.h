@@ -15,8 +15,8 @@ class WindowPointer;
 // Extends the collection in place by every folder below its entries,
 // breadth first. A folder that may not be listed is dropped from the
 // collection without a word; other failures are reported and the walk goes
-// on. A folder reached a second time (through a symbolic link) is not
-// walked again.
+// on. A link to a folder is not walked (a collection entry that is itself
+// a link is), and a folder reached a second time is not walked again.
 void GetSubDirectories2016(QStringList& collection, bool recurse,
                            Dialogs& dialogs);
 

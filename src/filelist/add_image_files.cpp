@@ -6,7 +6,19 @@
 #include "base/dialogs.h"
 #include "base/trap.h"
 #include "filelist/file_list.h"
+#include "util/native_name.h"
 #include "util/path_helpers.h"
+
+namespace {
+
+// The dialog shows a stored name that is not valid text like a valid one;
+// such a path is not queued, as it may name another file than the one
+// chosen.
+void AppendIfFaithful(FileList& list, const QString& path) {
+  if (IsFaithfulPath(path)) list.Append(path);
+}
+
+}  // namespace
 
 void AddImageFiles(Dialogs& dialogs, FileList& list,
                    const QString& application_title) {
@@ -28,7 +40,7 @@ void AddImageFiles(Dialogs& dialogs, FileList& list,
   QStringList parts;
   trap.Set(112, parts, [&] { return chosen.split(QChar(0)); });
   if (parts.size() == 1) {
-    trap.Line(118, [&] { list.Append(parts[0]); });
+    trap.Line(118, [&] { AppendIfFaithful(list, parts[0]); });
     return;
   }
   for (qsizetype i = 1; i < parts.size(); ++i) {
@@ -41,6 +53,6 @@ void AddImageFiles(Dialogs& dialogs, FileList& list,
              parts[i];
     });
     trap.Set(130, path, [&] { return CollapseBackslashes(path); });
-    trap.Line(132, [&] { list.Append(path); });
+    trap.Line(132, [&] { AppendIfFaithful(list, path); });
   }
 }

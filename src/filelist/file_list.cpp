@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QDropEvent>
+#include <QFile>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -12,6 +13,27 @@
 #include "base/window_pointer.h"
 #include "filelist/add_folder.h"
 #include "util/path_helpers.h"
+
+namespace {
+
+// A file URL names this machine when it names no host or "localhost".
+bool IsThisMachine(const QUrl& url) {
+  return url.isLocalFile() &&
+         (url.host().isEmpty() ||
+          url.host().compare("localhost", Qt::CaseInsensitive) == 0);
+}
+
+// The path a dropped URL names, taken from its bytes; empty when those
+// bytes hold NUL or are not valid text, as no row could name that file.
+QString DroppedPath(const QUrl& url) {
+  const QByteArray bytes =
+      QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+  const QString path = QFile::decodeName(bytes);
+  if (bytes.contains('\0') || QFile::encodeName(path) != bytes) return {};
+  return QDir::toNativeSeparators(path);
+}
+
+}  // namespace
 
 bool FileListContains(const QTreeWidget& list, const QString& text) {
   const int count = list.topLevelItemCount();
@@ -40,6 +62,8 @@ FileList::FileList(QTreeWidget* list, WindowPointer& pointer, Dialogs& dialogs,
 }
 
 void FileList::Append(const QString& path) {
+  // Read up to a NUL, the path would name another file.
+  if (path.contains(QChar(0))) return;
   auto* item = new QTreeWidgetItem(QStringList{path});
   item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
   list_->addTopLevelItem(item);
@@ -142,7 +166,7 @@ void FileList::ScrollAssist(const QPoint& position, int hit_row) {
 bool FileList::OffersFiles(const QMimeData* data) {
   if (!data || !data->hasUrls() || data->urls().isEmpty()) return false;
   for (const QUrl& url : data->urls()) {
-    if (!url.isLocalFile()) return false;
+    if (!IsThisMachine(url)) return false;
   }
   return true;
 }
@@ -166,7 +190,8 @@ void FileList::ListView1_OLEDragDrop(const QMimeData* data) {
     }
   };
   for (const QUrl& url : data->urls()) {
-    const QString path = QDir::toNativeSeparators(url.toLocalFile());
+    const QString path = DroppedPath(url);
+    if (path.isEmpty()) continue;
     if (!IsFolder(path)) {
       Append(path);
       continue;

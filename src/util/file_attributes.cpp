@@ -4,14 +4,14 @@
 #include <unistd.h>
 
 #include <QDir>
-#include <QFile>
 
+#include "util/native_name.h"
 #include "util/path_helpers.h"
 
 int FileAttributes(const QString& path) {
-  const QByteArray name = QFile::encodeName(path);
+  const QByteArray name = NativeName(path);
   struct stat info {};
-  if (path.isEmpty() || ::stat(name.constData(), &info) != 0) return -1;
+  if (name.isEmpty() || ::stat(name.constData(), &info) != 0) return -1;
   int attributes = 0;
   if (S_ISDIR(info.st_mode)) attributes |= kAttributeFolder;
   if (S_ISREG(info.st_mode)) attributes |= kAttributeArchive;

@@ -2,14 +2,13 @@
 
 #include <sys/stat.h>
 
-#include <QFile>
+#include "util/native_name.h"
 
 namespace {
 
 std::optional<FileId> Identity(const QString& path, bool folder_only) {
   struct stat info {};
-  if (path.isEmpty() ||
-      ::stat(QFile::encodeName(path).constData(), &info) != 0 ||
+  if (path.isEmpty() || ::stat(NativeName(path).constData(), &info) != 0 ||
       (folder_only && !S_ISDIR(info.st_mode))) {
     return std::nullopt;
   }

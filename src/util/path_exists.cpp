@@ -2,8 +2,10 @@
 
 #include <QFileInfo>
 
+#include "util/native_name.h"
+
 bool PathExists(const QString& path) {
-  if (path.isEmpty()) return false;
+  if (NativeName(path).isEmpty()) return false;
   const QFileInfo info(path);
   return info.exists() && info.lastModified().isValid();
 }

@@ -12,6 +12,7 @@
 #include "base/failure.h"
 #include "base/pump_events.h"
 #include "util/is_existing_file.h"
+#include "util/native_name.h"
 #include "util/path_exists.h"
 
 namespace {
@@ -59,14 +60,14 @@ QString CollapseBackslashes(const QString& path) {
 }
 
 bool IsFolder(const QString& path) {
-  return !path.isEmpty() && QFileInfo(path).isDir();
+  return !NativeName(path).isEmpty() && QFileInfo(path).isDir();
 }
 
 void DeleteFileQuiet(const QString& path) {
   PumpEvents();
   // Removing a file depends on its folder, not on the file's own mode; a
   // refused delete leaves the file exactly as it was.
-  ::unlink(QFile::encodeName(path).constData());
+  ::unlink(NativeName(path).constData());
 }
 
 bool WriteBytesIfAbsent(const QByteArray& bytes, const QString& path) {
@@ -75,7 +76,7 @@ bool WriteBytesIfAbsent(const QByteArray& bytes, const QString& path) {
   // Created exclusively: whatever appears at the path in the meantime is
   // never written through, followed or taken for ours.
   const int fd =
-      ::open(QFile::encodeName(path).constData(),
+      ::open(NativeName(path).constData(),
              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
     if (errno == EEXIST) return false;
@@ -89,16 +90,18 @@ bool WriteBytesIfAbsent(const QByteArray& bytes, const QString& path) {
   const QString error = file.errorString();
   file.close();
   if (!written) {
-    ::unlink(QFile::encodeName(path).constData());
+    ::unlink(NativeName(path).constData());
     throw Failure(QDir::toNativeSeparators(path) + ": " + error);
   }
   return true;
 }
 
-void CopyFileChecked(const QString& source, const QString& destination) {
+void CopyFileChecked(const QString& source, const QString& destination,
+                     CopyFailure* failure) {
   if (IsBlank(source) || IsBlank(destination)) return;
   // "?" and "*" are ordinary characters in names here: no path is a pattern.
   const QString s = CollapseBackslashes(source);
   const QString d = CollapseBackslashes(destination);
-  if (IsExistingFile(s) && IsFolder(FolderPart(d))) CopyFileQuiet(s, d);
+  if (IsExistingFile(s) && IsFolder(FolderPart(d)))
+    CopyFileQuiet(s, d, failure);
 }

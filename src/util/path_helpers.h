@@ -27,14 +27,25 @@ void DeleteFileQuiet(const QString& path);
 // these bytes, unless something is already at the path. True when this call
 // created it; throws Failure when the file cannot be written.
 bool WriteBytesIfAbsent(const QByteArray& bytes, const QString& path);
+// Why a copy failed: the side that failed and the system's reason.
+struct CopyFailure {
+  enum class Side { kSource, kDestination };
+  Side side = Side::kDestination;
+  QString reason;
+};
+
 // Copies an existing file into an existing folder, replacing the
-// destination; does nothing, silently, otherwise.
-void CopyFileChecked(const QString& source, const QString& destination);
+// destination; does nothing, silently, otherwise. A copy that was tried and
+// failed says why in `failure`.
+void CopyFileChecked(const QString& source, const QString& destination,
+                     CopyFailure* failure = nullptr);
 // Replaces the destination with a copy of the source as a whole: a copy
 // that fails leaves the earlier file as it was, and a replaced file keeps
-// its mode. Works between any two file systems; copies regular files only,
-// never waiting on a FIFO or a device. True when copied.
-bool CopyFileQuiet(const QString& source, const QString& destination);
+// its mode where the file system holds modes. Works between any two file
+// systems; opens regular files only, never a FIFO or a device. True when
+// copied; otherwise `failure` says why.
+bool CopyFileQuiet(const QString& source, const QString& destination,
+                   CopyFailure* failure = nullptr);
 // Why the path cannot be read as a regular file ("the file is missing", "it
 // is not a regular file", ...); empty when it can. Never waits.
 QString FileProblem(const QString& path);

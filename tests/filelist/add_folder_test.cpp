@@ -1,10 +1,13 @@
 #include "filelist/add_folder.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QPushButton>
@@ -15,6 +18,7 @@
 
 #include "filelist/file_list.h"
 #include "support/as_ordinary_user.h"
+#include "support/fake_dialogs.h"
 #include "support/files.h"
 #include "support/form_harness.h"
 #include "util/file_attributes.h"
@@ -122,37 +126,104 @@ class AddFolderTest : public QObject {
              QStringList{"Please select folder:|/srv/photos"});
   }
 
-  // A link back up the tree is followed once, never round and round.
-  void LinkLoopEnds() {
+  // A link to a folder may lead anywhere (the root, /proc, a sibling): it
+  // is never walked. A chosen folder that is itself a link is walked once.
+  void LinksToFoldersAreNotWalked_data() {
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QStringList>("rows");
+    QTest::newRow("links inside") << "A" << QStringList{"a.png", "B/b.png"};
+    QTest::newRow("the chosen folder is a link")
+        << "L" << QStringList{"a.png", "B/b.png"};
+  }
+  void LinksToFoldersAreNotWalked() {
+    QFETCH(QString, chosen);
+    QFETCH(QStringList, rows);
     FormHarness harness;
     Form1& form = harness.Load();
     QTemporaryDir tree;
-    Make(tree.path(), {"A/a.png", "A/B/b.png"});
+    Make(tree.path(), {"A/a.png", "A/B/b.png", "S/s.png"});
     QVERIFY(QFile::link(tree.filePath("A"), tree.filePath("A/B/up")));
+    QVERIFY(QFile::link(tree.filePath("S"), tree.filePath("A/sibling")));
+    QVERIFY(QFile::link("/", tree.filePath("A/root")));
+    QVERIFY(QFile::link(tree.filePath("A"), tree.filePath("L")));
+    harness.dialogs.folder_answers << tree.filePath(chosen);
+    form.PushButton3->click();
+    QCOMPARE(Sorted(Relative(Rows(form.Files()), tree.filePath(chosen))),
+             Sorted(rows));
+  }
+
+  // Each level lists its folders once: a chain of 1500 folders took over a
+  // minute when every level looked again at all those below it.
+  void DeepChainIsQuick() {
+    QTemporaryDir tree;
+    QString deepest = tree.filePath("A");
+    for (int level = 0; level < 1500; ++level) deepest += "/d";
+    QVERIFY(QDir().mkpath(deepest));
+    Save(deepest + "/deep.png", "x");
+    FakeDialogs dialogs;
+    QStringList collection{tree.filePath("A") + "/"};
+    QElapsedTimer timer;
+    timer.start();
+    GetSubDirectories2016(collection, true, dialogs);
+    QVERIFY2(timer.elapsed() < 3000,
+             qPrintable(QString("%1 ms").arg(timer.elapsed())));
+    QCOMPARE(collection.size(), 1501);
+    QCOMPARE(collection.last(), deepest + "/");
+  }
+
+  // Stored names that are not valid text read as text with replacement
+  // characters, where they would name another file or none: they are
+  // passed over, files and folders alike. A valid name that holds the
+  // replacement character is queued once.
+  void NamesThatAreNotText() {
+    FormHarness harness;
+    Form1& form = harness.Load();
+    QTemporaryDir tree;
+    Make(tree.path(), {"A/ok.png"});
+    const QByteArray a = QFile::encodeName(tree.filePath("A")) + "/";
+    const QByteArray made[] = {"bad\xff\xfe.png",
+                               "bad\xef\xbf\xbd\xef\xbf\xbd.png", "caf\xe9.png",
+                               "sub\xff/in.png"};
+    QVERIFY(::mkdir((a + "sub\xff").constData(), 0755) == 0);
+    for (const QByteArray& name : made) {
+      QVERIFY(::close(::creat((a + name).constData(), 0644)) == 0);
+    }
     harness.dialogs.folder_answers << tree.filePath("A");
     form.PushButton3->click();
-    QCOMPARE(Sorted(Relative(Rows(form.Files()), tree.filePath("A"))),
-             Sorted({"a.png", "B/b.png"}));
+    const QStringList rows = Relative(Rows(form.Files()), tree.filePath("A"));
+    // Removed by their bytes: the names are not text.
+    for (const QByteArray& name : made) ::unlink((a + name).constData());
+    ::rmdir((a + "sub\xff").constData());
+    QCOMPARE(Sorted(rows), Sorted({"ok.png", QString("bad") + QChar(0xFFFD) +
+                                                 QChar(0xFFFD) + ".png"}));
   }
 
   // As an ordinary user: root may list any folder. A folder that may not
   // be listed is left out silently; so is the chosen one itself.
   void FoldersThatMayNotBeListed_data() {
     QTest::addColumn<QString>("locked");
+    QTest::addColumn<int>("permissions");
     QTest::addColumn<QStringList>("rows");
+    const int write_only = QFile::WriteOwner;
+    const int no_search = QFile::ReadOwner | QFile::WriteOwner;
     QTest::newRow("a subfolder")
-        << "A/locked" << QStringList{"x.png", "open/z.png"};
-    QTest::newRow("the chosen folder") << "A" << QStringList{};
+        << "A/locked" << write_only << QStringList{"x.png", "open/z.png"};
+    QTest::newRow("the chosen folder") << "A" << write_only << QStringList{};
+    // Its names can be listed, but none of its files opened.
+    QTest::newRow("a subfolder that may be read, not searched")
+        << "A/locked" << no_search << QStringList{"x.png", "open/z.png"};
   }
   void FoldersThatMayNotBeListed() {
     QFETCH(QString, locked);
+    QFETCH(int, permissions);
     QFETCH(QStringList, rows);
     QCOMPARE(AsOrdinaryUser([&]() -> QString {
                FormHarness harness;
                Form1& form = harness.Load();
                QTemporaryDir tree;
                Make(tree.path(), {"A/x.png", "A/locked/y.png", "A/open/z.png"});
-               QFile::setPermissions(tree.filePath(locked), QFile::WriteOwner);
+               QFile::setPermissions(tree.filePath(locked),
+                                     QFile::Permissions(permissions));
                harness.dialogs.folder_answers << tree.filePath("A");
                form.PushButton3->click();
                const QStringList found =
@@ -223,16 +294,18 @@ class AddFolderTest : public QObject {
   void Patterns_data() {
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<QStringList>("names");
-    QTest::newRow("png without regard to case")
+    QTest::newRow("png without regard to case, whole names")
         << "*.png" << QStringList{"a.png", "b.PNG"};
     QTest::newRow("every file, also without a dot")
-        << "*.*" << QStringList{"a.png", "b.PNG", "notes.txt", "readme"};
+        << "*.*" << QStringList{"a.png",  "b.PNG",     "notes.txt",
+                                "readme", "x.png.txt", "y.png.bak"};
   }
   void Patterns() {
     QFETCH(QString, pattern);
     QFETCH(QStringList, names);
     QTemporaryDir dir;
-    Make(dir.path(), {"a.png", "b.PNG", "notes.txt", "readme", "sub.png/"});
+    Make(dir.path(), {"a.png", "b.PNG", "notes.txt", "readme", "sub.png/",
+                      "x.png.txt", "y.png.bak"});
     QCOMPARE(Sorted(ListFilesInFolder(dir.path(), pattern)), names);
   }
 
@@ -302,6 +375,38 @@ class AddFolderTest : public QObject {
     }
     QCOMPARE(found.size(), rows.size());
     QCOMPARE(form.Pointer().Get(), WindowPointer::State::kDefault);
+  }
+
+  // What a URL says is taken byte for byte: a NUL or bytes that are not
+  // valid text would make the row name another file. "localhost" is this
+  // machine; another host is not.
+  void HostileUrls_data() {
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("rows");
+    QTest::newRow("encoded NUL") << ""
+                                 << "/F/a.png%00.txt" << QStringList{};
+    QTest::newRow("not valid text") << ""
+                                    << "/F/a%FF.png" << QStringList{};
+    QTest::newRow("localhost") << "localhost"
+                               << "/F/a.png" << QStringList{"F/a.png"};
+    QTest::newRow("another host") << "elsewhere"
+                                  << "/F/a.png" << QStringList{};
+  }
+  void HostileUrls() {
+    QFETCH(QString, host);
+    QFETCH(QString, file);
+    QFETCH(QStringList, rows);
+    FormHarness harness;
+    Form1& form = harness.Load();
+    QTemporaryDir tree;
+    Make(tree.path(), {"F/a.png"});
+    auto* data = new QMimeData;
+    data->setUrls({QUrl("file://" + host + tree.path() + file)});
+    bool accepted = false;
+    SendDrop(form.ListView1->viewport(), data, &accepted);
+    delete data;
+    QCOMPARE(Relative(Rows(form.Files()), tree.path()), rows);
   }
 
   void OtherDataIsRefused() {
