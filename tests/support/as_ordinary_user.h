@@ -8,24 +8,19 @@
 #include <QString>
 #include <functional>
 
-// The rights of an ordinary user: the suite often runs as root, who may
-// read, write and delete anything, so a test of a refusal runs in a forked
-// child that first becomes the user nobody (uid and gid 65534). `body`
-// returns what went wrong, empty when all was well; so does this. Whatever
-// the child makes, it removes.
-inline QString AsOrdinaryUser(const std::function<QString()>& body) {
+// Runs `body` in a forked child after `prepare`, which returns what kept
+// it from preparing (empty when all was well). `body` returns what went
+// wrong, empty when all was well; so does this. Whatever the child makes,
+// it removes.
+inline QString InChild(const std::function<QString()>& prepare,
+                       const std::function<QString()>& body) {
   int channel[2];
   if (::pipe(channel) != 0) return "no pipe";
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::close(channel[0]);
-    QString report;
-    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 ||
-                             ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-      report = "cannot become uid 65534";
-    } else {
-      report = body();
-    }
+    QString report = prepare();
+    if (report.isEmpty()) report = body();
     const QByteArray bytes = report.toUtf8();
     const ssize_t written =
         ::write(channel[1], bytes.constData(), bytes.size());
@@ -44,6 +39,22 @@ inline QString AsOrdinaryUser(const std::function<QString()>& body) {
     return "the child did not finish: status " + QString::number(status);
   }
   return QString::fromUtf8(bytes);
+}
+
+// The rights of an ordinary user: the suite often runs as root, who may
+// read, write and delete anything, so a test of a refusal runs in a forked
+// child that first becomes the user nobody (uid and gid 65534).
+inline QString AsOrdinaryUser(const std::function<QString()>& body) {
+  return InChild(
+      []() -> QString {
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 ||
+             ::setuid(65534) != 0)) {
+          return "cannot become uid 65534";
+        }
+        return {};
+      },
+      body);
 }
 
 // In a body for AsOrdinaryUser: returns a report of the failed condition.

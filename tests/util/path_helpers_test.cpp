@@ -1,6 +1,13 @@
 #include "util/path_helpers.h"
 
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/inotify.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+
+#include <cstddef>
 
 #include <QDir>
 #include <QFile>
@@ -9,11 +16,49 @@
 
 #include "base/failure.h"
 #include "support/as_ordinary_user.h"
+#include "support/fat_mount.h"
 #include "support/files.h"
 #include "util/file_identity.h"
 #include "util/is_existing_file.h"
 
-namespace {}  // namespace
+namespace {
+
+// In the calling process: fchmod fails from now on with `error`, as it does
+// on FAT. Empty when the filter is in place.
+QString RefuseFchmod(int error) {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_fchmod, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K,
+               SECCOMP_RET_ERRNO | (unsigned(error) & SECCOMP_RET_DATA)),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  const sock_fprog program{sizeof filter / sizeof filter[0], filter};
+  if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+      ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+    return "no seccomp filter";
+  }
+  return {};
+}
+
+// Copies a new file and over an older one into `folder`; empty when both
+// arrive whole.
+QString CopiesInto(const QString& folder) {
+  QTemporaryDir source;
+  Save(source.filePath("a.jpg"), "a result");
+  Save(folder + "/old.jpg", "earlier");
+  CopyFailure failure;
+  CHILD_CHECK(::CopyFileQuiet(source.filePath("a.jpg"), folder + "/new.jpg",
+                              &failure));
+  CHILD_CHECK(::CopyFileQuiet(source.filePath("a.jpg"), folder + "/old.jpg",
+                              &failure));
+  CHILD_CHECK(Load(folder + "/new.jpg") == "a result");
+  CHILD_CHECK(Load(folder + "/old.jpg") == "a result");
+  CHILD_CHECK(QDir(folder).entryList(QDir::Files | QDir::Hidden).size() == 2);
+  return {};
+}
+
+}  // namespace
 
 class PathHelpersTest : public QObject {
   Q_OBJECT
@@ -226,6 +271,47 @@ class PathHelpersTest : public QObject {
             .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
   }
 
+  // A USB stick holds no modes: setting one fails there, and the copy must
+  // not fail with it.
+  void CopiesOntoFat_data() {
+    QTest::addColumn<int>("error");
+    QTest::newRow("a FAT file system") << 0;
+    QTest::newRow("modes refused with EPERM") << EPERM;
+    QTest::newRow("modes refused with ENOSYS") << ENOSYS;
+  }
+  void CopiesOntoFat() {
+    QFETCH(int, error);
+    if (error == 0) {
+      FatMount fat;
+      if (!fat.Ready()) QSKIP("fusefat cannot mount here");
+      QCOMPARE(CopiesInto(fat.Path()), QString());
+      return;
+    }
+    QTemporaryDir dir;
+    QCOMPARE(InChild([&] { return RefuseFchmod(error); },
+                     [&] { return CopiesInto(dir.path()); }),
+             QString());
+  }
+
+  // Only a regular file is ever opened: opening a device acts on it (a
+  // watchdog arms, a serial line toggles) and a FIFO may wait for ever.
+  void SpecialFilesAreNeverOpened() {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("x.png");
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(::inotify_add_watch(watch, QFile::encodeName(fifo).constData(),
+                                IN_OPEN) >= 0);
+    QCOMPARE(FileProblem(fifo), QString("it is not a regular file"));
+    CopyFailure failure;
+    QVERIFY(!::CopyFileQuiet(fifo, dir.filePath("x.jpg"), &failure));
+    QCOMPARE(failure.side, CopyFailure::Side::kSource);
+    char events[4096];
+    const ssize_t read = ::read(watch, events, sizeof events);
+    ::close(watch);
+    QCOMPARE(read, ssize_t(-1));
+  }
+
   void ReadOnlyDestinationIsRefused_data() {
     QTest::addColumn<bool>("file_read_only");
     QTest::newRow("read-only file") << true;
@@ -243,13 +329,16 @@ class PathHelpersTest : public QObject {
           Save(target, "earlier");
           QFile::setPermissions(file_read_only ? target : dir.filePath("out"),
                                 QFile::ReadOwner | QFile::ExeOwner);
-          const bool copied = ::CopyFileQuiet(dir.filePath("src.png"), target);
+          CopyFailure failure;
+          const bool copied =
+              ::CopyFileQuiet(dir.filePath("src.png"), target, &failure);
           const QStringList left =
               QDir(dir.filePath("out")).entryList(QDir::Files | QDir::Hidden);
           QFile::setPermissions(dir.filePath("out"), QFile::ReadOwner |
                                                          QFile::WriteOwner |
                                                          QFile::ExeOwner);
           CHILD_CHECK(!copied);
+          CHILD_CHECK(failure.reason == "Permission denied");
           CHILD_CHECK(Load(target) == "earlier");
           CHILD_CHECK(left == QStringList{"old.jpg"});
           return {};
