@@ -61,8 +61,12 @@ void ScanChunks(ByteSource& source) {
     const uint32_t length = BigEndian32(header);
     const std::string type(reinterpret_cast<const char*>(header + 4), 4);
     if (!source.Skip(uint64_t{length} + 4)) {
+      const bool vowel =
+          std::string("AEIOUaeiou").find(type[0]) != std::string::npos;
       throw ConversionError(kExitDamaged,
-                            "is truncated (inside a " + type + " chunk)");
+                            "is truncated (inside " +
+                                std::string(vowel ? "an " : "a ") + type +
+                                " chunk)");
     }
     if (type == "IEND") break;
   }

@@ -47,8 +47,18 @@ QString Section(const QString& header, const QStringList& lines) {
   return text;
 }
 
+// What the converter said of its working copy, told of the user's file:
+// "lumeconv: .../temp.png: is truncated" becomes "the file is truncated".
+QString ConverterSaid(const QString& line, const QString& working_copy) {
+  const QString prefix = "lumeconv: " + working_copy + ": ";
+  if (!line.startsWith(prefix)) return line;
+  const QString said = line.mid(prefix.size());
+  return said.startsWith("is ") ? "the file " + said : said;
+}
+
 // Why a converter run left no JPEG.
-QString ConverterFailure(int result, const RunnerOutcome& outcome) {
+QString ConverterFailure(int result, const RunnerOutcome& outcome,
+                         const QString& working_copy) {
   if (outcome.signal != 0) {
     return QString("the converter was stopped by signal %1 (%2)")
         .arg(outcome.signal)
@@ -56,8 +66,9 @@ QString ConverterFailure(int result, const RunnerOutcome& outcome) {
   }
   if (result < 0) return "the converter could not be started";
   return QString("the converter failed (exit code %1)").arg(result) +
-         (outcome.first_error_line.isEmpty() ? QString()
-                                             : ": " + outcome.first_error_line);
+         (outcome.first_error_line.isEmpty()
+              ? QString()
+              : ": " + ConverterSaid(outcome.first_error_line, working_copy));
 }
 
 }  // namespace
@@ -73,8 +84,13 @@ struct BatchRun::Run {
   // Every queued file, which no result may overwrite, by identity.
   std::set<FileId> queued;
   int queued_rows_seen = 0;
-  // The results this run wrote, and whose they are.
-  std::map<FileId, QString> written;
+  // The results this run wrote, as it wrote them, and whose they are.
+  struct Written {
+    QString source;
+    std::optional<FileId> source_id;
+    FileStamp stamp;
+  };
+  std::map<FileId, Written> written;
 };
 
 BatchRun::BatchRun(const Controls& controls, FileList& files,
@@ -237,9 +253,17 @@ void BatchRun::ConvertRow(Trap& trap, int i, Run& run) {
   }
   // A failed conversion must never pick up the previous file's result.
   trap.Line(143, [&] { DeleteFileQuiet(temp_jpg); });
-  trap.Line(144, [&] { CopyFileChecked(source, temp_png); });
+  CopyFailure copy_failure{CopyFailure::Side::kSource, {}};
+  trap.Line(144, [&] { CopyFileChecked(source, temp_png, &copy_failure); });
   if (!trap.Test(162, [&] { return IsPresent(temp_png); })) {
-    return fail("the file could not be read");
+    const QString reason = copy_failure.reason.isEmpty()
+                               ? QString()
+                               : " (" + copy_failure.reason + ")";
+    if (copy_failure.side == CopyFailure::Side::kDestination) {
+      return fail("its working copy could not be written in " +
+                  Native(run.work->Location()) + reason);
+    }
+    return fail("the file could not be read" + reason);
   }
   QString command;
   trap.Set(164, command, [&] {
@@ -261,7 +285,7 @@ void BatchRun::ConvertRow(Trap& trap, int i, Run& run) {
              [&] { return Deliver(temp_jpg, source, destination, run); });
     trap.Line(172, [&] { DeleteFileQuiet(temp_jpg); });
   } else {
-    failure = ConverterFailure(result, outcome);
+    failure = ConverterFailure(result, outcome, temp_png);
   }
   trap.Line(174, [&] { DeleteFileQuiet(temp_png); });
   if (!failure.isEmpty()) fail(failure);
@@ -278,23 +302,31 @@ QString BatchRun::Deliver(const QString& jpeg, const QString& source,
       run.queued.insert(*id);
     }
   }
-  const std::optional<FileId> before = IdentityOf(destination);
-  if (before && run.queued.count(*before)) {
+  const std::optional<FileStamp> before = StampOf(destination);
+  if (before && run.queued.count(before->id)) {
     return "its JPEG would overwrite the queued file " + Native(destination);
   }
-  if (!CopyFileQuiet(jpeg, destination)) {
-    return "the JPEG could not be written as " + Native(destination);
+  CopyFailure failure;
+  if (!CopyFileQuiet(jpeg, destination, &failure)) {
+    return "the JPEG could not be written as " + Native(destination) + " (" +
+           failure.reason + ")";
   }
+  const std::optional<FileId> source_id = IdentityOf(source);
   if (before) {
-    const auto earlier = run.written.find(*before);
-    if (earlier != run.written.end()) {
-      run.replaced << earlier->second + ": its JPEG " + Native(destination) +
-                          " was replaced by that of " + Native(source);
-      run.written.erase(earlier);
+    const auto earlier = run.written.find(before->id);
+    // Replaced only when the file there still is the one this run wrote
+    // (another program may have reused its identity), and was written for
+    // another source: the same file queued twice replaces nothing.
+    if (earlier != run.written.end() && earlier->second.stamp == *before &&
+        earlier->second.source_id != source_id) {
+      run.replaced << earlier->second.source + ": its JPEG " +
+                          Native(destination) + " was replaced by that of " +
+                          Native(source);
     }
+    if (earlier != run.written.end()) run.written.erase(earlier);
   }
-  if (const auto after = IdentityOf(destination)) {
-    run.written[*after] = Native(source);
+  if (const auto after = StampOf(destination)) {
+    run.written[after->id] = {Native(source), source_id, *after};
   }
   return QString();
 }

@@ -20,17 +20,25 @@ namespace {
 
 constexpr char kPrefix[] = "brisklume-";
 
-// A folder where only we (or root) can rename or replace entries, and where
-// programs may run.
-bool IsSafeParent(int fd) {
+// Why the folder is no place for a working folder: only we (or root) may
+// rename or replace entries there, and programs must be able to run there.
+// Empty when it is safe.
+QString UnsafeParent(int fd) {
   struct stat info {};
   struct statvfs volume {};
-  if (::fstat(fd, &info) != 0 || ::fstatvfs(fd, &volume) != 0) return false;
+  if (::fstat(fd, &info) != 0 || ::fstatvfs(fd, &volume) != 0) {
+    return "it cannot be examined";
+  }
   const bool owner_trusted = info.st_uid == ::geteuid() || info.st_uid == 0;
   const bool others_locked_out =
       (info.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (info.st_mode & S_ISVTX);
-  return S_ISDIR(info.st_mode) && owner_trusted && others_locked_out &&
-         !(volume.f_flag & ST_NOEXEC);
+  if (!S_ISDIR(info.st_mode)) return "it is not a folder";
+  if (!owner_trusted) return "another user owns it";
+  if (!others_locked_out) {
+    return "other users may rename or replace what is in it";
+  }
+  if (volume.f_flag & ST_NOEXEC) return "programs may not run there";
+  return {};
 }
 
 int OpenFolder(const QString& path) {
@@ -111,26 +119,32 @@ QString WorkingFolder::PrivateFolder() {
 WorkingFolder::WorkingFolder() {
   QString parent = TemporaryFolder();
   parent_fd_ = OpenFolder(parent);
-  if (parent_fd_ >= 0 && !IsSafeParent(parent_fd_)) {
-    ::close(parent_fd_);
-    parent = PrivateFolder();
-    QDir().mkpath(parent);
-    ::chmod(QFile::encodeName(parent).constData(), 0700);
-    parent_fd_ = OpenFolder(parent);
-    if (parent_fd_ >= 0 && !IsSafeParent(parent_fd_)) {
+  // Why TEMP was passed over, for a failure in the folder used instead.
+  QString passed_over;
+  if (parent_fd_ >= 0) {
+    if (const QString why = UnsafeParent(parent_fd_); !why.isEmpty()) {
+      passed_over = " (" + QDir::toNativeSeparators(parent) +
+                    " was not used: " + why + ")";
       ::close(parent_fd_);
-      parent_fd_ = -1;
-      errno = EPERM;
+      parent = PrivateFolder();
+      QDir().mkpath(parent);
+      ::chmod(QFile::encodeName(parent).constData(), 0700);
+      parent_fd_ = OpenFolder(parent);
     }
   }
-  const auto fail = [&](int error) {
+  const auto fail = [&](const QString& why) {
     if (parent_fd_ >= 0) ::close(parent_fd_);
     parent_fd_ = -1;
     throw Failure("Cannot create a working folder in " +
-                  QDir::toNativeSeparators(parent) + ": " +
-                  QString::fromLocal8Bit(std::strerror(error)));
+                  QDir::toNativeSeparators(parent) + ": " + why + passed_over);
   };
-  if (parent_fd_ < 0) fail(errno);
+  const auto fail_with = [&](int error) {
+    fail(QString::fromLocal8Bit(std::strerror(error)));
+  };
+  if (parent_fd_ < 0) fail_with(errno);
+  if (!passed_over.isEmpty()) {
+    if (const QString why = UnsafeParent(parent_fd_); !why.isEmpty()) fail(why);
+  }
   RemoveAbandoned(parent_fd_);
   // Made under a fresh name that no one can guess or take first.
   int made = -1;
@@ -139,7 +153,7 @@ WorkingFolder::WorkingFolder() {
     made = ::mkdirat(parent_fd_, name_.constData(), 0700);
     if (made != 0 && errno != EEXIST) break;
   }
-  if (made != 0) fail(errno);
+  if (made != 0) fail_with(errno);
   fd_ = ::openat(parent_fd_, name_.constData(),
                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   struct stat info {};
@@ -148,7 +162,7 @@ WorkingFolder::WorkingFolder() {
     const int error = fd_ < 0 ? errno : EPERM;
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    fail(error);
+    fail_with(error);
   }
   ::flock(fd_, LOCK_EX | LOCK_NB);
   location_ = QDir(parent).filePath(QFile::decodeName(name_));

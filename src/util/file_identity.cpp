@@ -17,6 +17,16 @@ std::optional<FileId> Identity(const QString& path, bool folder_only) {
 
 }  // namespace
 
+std::optional<FileStamp> StampOf(const QString& path) {
+  struct stat info {};
+  if (::stat(NativeName(path).constData(), &info) != 0) return std::nullopt;
+  constexpr long long kNs = 1000000000;
+  return FileStamp{{info.st_dev, info.st_ino},
+                   info.st_size,
+                   info.st_mtim.tv_sec * kNs + info.st_mtim.tv_nsec,
+                   info.st_ctim.tv_sec * kNs + info.st_ctim.tv_nsec};
+}
+
 std::optional<FileId> IdentityOf(const QString& path) {
   return Identity(path, false);
 }

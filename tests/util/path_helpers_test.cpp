@@ -7,12 +7,11 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 
-#include <cstddef>
-
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstddef>
 
 #include "base/failure.h"
 #include "support/as_ordinary_user.h"
@@ -48,10 +47,10 @@ QString CopiesInto(const QString& folder) {
   Save(source.filePath("a.jpg"), "a result");
   Save(folder + "/old.jpg", "earlier");
   CopyFailure failure;
-  CHILD_CHECK(::CopyFileQuiet(source.filePath("a.jpg"), folder + "/new.jpg",
-                              &failure));
-  CHILD_CHECK(::CopyFileQuiet(source.filePath("a.jpg"), folder + "/old.jpg",
-                              &failure));
+  CHILD_CHECK(
+      ::CopyFileQuiet(source.filePath("a.jpg"), folder + "/new.jpg", &failure));
+  CHILD_CHECK(
+      ::CopyFileQuiet(source.filePath("a.jpg"), folder + "/old.jpg", &failure));
   CHILD_CHECK(Load(folder + "/new.jpg") == "a result");
   CHILD_CHECK(Load(folder + "/old.jpg") == "a result");
   CHILD_CHECK(QDir(folder).entryList(QDir::Files | QDir::Hidden).size() == 2);
