@@ -1,10 +1,15 @@
 #include "base/settings_store.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "base/failure.h"
@@ -12,15 +17,73 @@
 
 namespace {
 
+// No store this program writes comes near this; a larger file is not ours
+// to parse (a 1 GB file held the window for minutes).
+constexpr qint64 kLargestStore = 1 << 20;
+
 QString StoreKey(const QString& key) {
   return QString(kSettingsSection) + "/" + key;
 }
 
-void CheckStatus(const QSettings& settings, const QString& action,
-                 const QString& path) {
-  if (settings.status() != QSettings::NoError) {
-    throw Failure("The settings store " + path + " cannot be " + action + ".");
+// The first line that no settings file holds, from 1; 0 when every line is
+// a blank, a comment, a closed section header or a setting.
+int DamagedLine(const QByteArray& text) {
+  if (text.contains('\0') || QString::fromUtf8(text).toUtf8() != text) {
+    return 1;
   }
+  const QList<QByteArray> lines = text.split('\n');
+  for (int i = 0; i < lines.size(); ++i) {
+    const QByteArray line = lines[i].trimmed();
+    const bool fine =
+        line.isEmpty() || line.startsWith(';') || line.startsWith('#') ||
+        (line.startsWith('[') ? line.endsWith(']') : line.contains('='));
+    if (!fine) return i + 1;
+  }
+  return 0;
+}
+
+// Why the store cannot be used; empty when it can. A store that is not
+// there yet is fine: it reads as empty and the first write makes it. Only
+// a regular file is ever read or written: a link to a device would have
+// the device written, or replaced by a file.
+QString Problem(const QString& path) {
+  struct stat info {};
+  if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+    return errno == ENOENT || errno == ENOTDIR
+               ? QString()
+               : QString::fromLocal8Bit(std::strerror(errno));
+  }
+  if (!S_ISREG(info.st_mode)) return "it is not a regular file";
+  if (info.st_size > kLargestStore) {
+    return QString("it holds %1 bytes, far more than any settings file")
+        .arg(info.st_size);
+  }
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    return "it cannot be read (" + file.errorString() + ")";
+  }
+  if (const int line = DamagedLine(file.read(kLargestStore + 1))) {
+    return QString("it is damaged (line %1)").arg(line);
+  }
+  return {};
+}
+
+// Why the user may not write the store; empty when they may. Asked first:
+// a save replaces the file through its folder, read-only file or not.
+QString WriteDenied(const QString& path) {
+  const QByteArray file = QFile::encodeName(path);
+  const QByteArray folder = QFile::encodeName(QFileInfo(path).path());
+  if ((::access(file.constData(), W_OK) != 0 && errno != ENOENT) ||
+      (::access(folder.constData(), W_OK) != 0 && errno != ENOENT)) {
+    return QString::fromLocal8Bit(std::strerror(errno));
+  }
+  return {};
+}
+
+[[noreturn]] void Refuse(const QString& path, const QString& action,
+                         const QString& why) {
+  throw Failure("The settings store " + path + " cannot be " + action + ": " +
+                why + ".");
 }
 
 }  // namespace
@@ -33,31 +96,42 @@ QString SettingsStore::DefaultPath() {
 
 QString SettingsStore::Read(const QString& key,
                             const QString& default_text) const {
-  QFileInfo info(path_);
-  if (info.exists()) {
-    // QSettings treats an unreadable file as empty; that must not pass for
-    // "nothing stored".
-    QFile file(path_);
-    if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
-      throw Failure("The settings store " + path_ + " cannot be read.");
-    }
+  if (const QString why = Problem(path_); !why.isEmpty()) {
+    Refuse(path_, "read", why);
   }
   QSettings settings(path_, QSettings::IniFormat);
-  // Only a damaged file fails a read. An access error here is a write that
-  // failed earlier and that QSettings retries on every open; the file
-  // itself was just opened for reading.
-  if (settings.status() == QSettings::FormatError) {
-    throw Failure("The settings store " + path_ + " cannot be read.");
-  }
   const QVariant value = settings.value(StoreKey(key));
+  // An access error here is a write that failed earlier and that QSettings
+  // retries on every open; the file itself was just read.
+  if (settings.status() == QSettings::FormatError) {
+    Refuse(path_, "read", "it is damaged");
+  }
   return value.isValid() ? value.toString() : default_text;
 }
 
 void SettingsStore::Write(const QString& key, const QString& value) const {
-  QSettings settings(path_, QSettings::IniFormat);
-  settings.setValue(StoreKey(key), value);
-  settings.sync();
-  CheckStatus(settings, "written", path_);
+  try {
+    // A file that cannot be read is never written: it would be replaced by
+    // this one setting.
+    if (const QString why = Problem(path_); !why.isEmpty()) {
+      Refuse(path_, "written", why + "; it was left as it is");
+    }
+    if (const QString why = WriteDenied(path_); !why.isEmpty()) {
+      Refuse(path_, "written", why);
+    }
+    QSettings settings(path_, QSettings::IniFormat);
+    settings.setValue(StoreKey(key), value);
+    settings.sync();
+    if (settings.status() != QSettings::NoError) {
+      Refuse(path_, "written", "it could not be saved");
+    }
+  } catch (const Failure&) {
+    // Told once: every keystroke in the folder box writes, and a box each
+    // time would swallow the typing.
+    if (write_failure_told_) return;
+    write_failure_told_ = true;
+    throw;
+  }
 }
 
 int TextToInteger(const QString& text) {

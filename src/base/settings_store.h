@@ -3,8 +3,10 @@
 #include <QString>
 
 // The user's choices, kept as text in a per-user INI file. Every call opens
-// the file afresh and every write is on disk when it returns; a store that
-// cannot be read or written throws Failure.
+// the file afresh and every write is on disk when it returns. Only a
+// regular file of a sane size that reads as settings is used: a store that
+// cannot be read throws Failure on every read; one that cannot be written
+// throws on the first failed write only, later ones change nothing quietly.
 class SettingsStore {
  public:
   // The file named after the application in the user's configuration folder.
@@ -19,6 +21,7 @@ class SettingsStore {
 
  private:
   QString path_;
+  mutable bool write_failure_told_ = false;
 };
 
 inline constexpr char kSettingsApplication[] = "Kestovar";

@@ -381,7 +381,10 @@ class Form1Test : public QObject {
         opened ? QStringList{"https://brisklume.example/"} : QStringList{});
   }
 
-  void LostSettingIsReportedByItsHandler() {
+  // Restored values write themselves back and every keystroke writes: a
+  // store that cannot be written is told once per start, by the first
+  // statement that failed to write it.
+  void UnwritableStoreIsReportedOnce() {
     FormHarness harness;
     QFile blocker(harness.dir.filePath("blocker"));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
@@ -392,18 +395,14 @@ class Form1Test : public QObject {
     for (const auto& report : harness.dialogs.ErrorReports()) {
       handlers << report.text.section('\n', 1, 1);
     }
-    QCOMPARE(
-        handlers,
-        QStringList({"in Quorlent2021/08/31.Form1.Form_Load at line 108",
-                     "in Quorlent2021/08/31.Form1.Text2_Change at line 100",
-                     "in Quorlent2021/08/31.Form1.Option1_Click at line 100",
-                     "in Quorlent2021/08/31.Form1.Option1_Click at line 100"}));
+    QCOMPARE(handlers,
+             QStringList{"in Quorlent2021/08/31.Form1.Form_Load at line 108"});
     QVERIFY(form.Frame2->isEnabled());
     harness.dialogs.messages.clear();
     form.Slider1->setValue(30);
+    QTest::keyClicks(form.Text2, "/x");
     QCOMPARE(form.Frame1->title(), QString("Output JPG image quality: 30%"));
-    QCOMPARE(harness.dialogs.ErrorReports().size(), 1);
-    QVERIFY(harness.dialogs.ErrorReports()[0].text.contains("Slider1_Change"));
+    QCOMPARE(harness.dialogs.ErrorReports().size(), 0);
   }
 
   void ApplicationTitle_data() {

@@ -1,5 +1,8 @@
 #include "base/settings_store.h"
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -7,6 +10,7 @@
 
 #include "base/failure.h"
 #include "support/as_ordinary_user.h"
+#include "support/files.h"
 
 class SettingsStoreTest : public QObject {
   Q_OBJECT
@@ -113,11 +117,18 @@ class SettingsStoreTest : public QObject {
                store.Write("Slider1", "42");
                QFile::setPermissions(file_read_only ? store.Path() : dir.path(),
                                      QFile::ReadOwner | QFile::ExeOwner);
-               bool write_failed = false;
+               QString write_failure;
                try {
                  store.Write(file_read_only ? "Slider1" : "Text2", "7");
+               } catch (const Failure& failure) {
+                 write_failure = failure.Description();
+               }
+               // Told once per start: later writes change nothing quietly.
+               bool told_again = false;
+               try {
+                 store.Write("Text2", "8");
                } catch (const Failure&) {
-                 write_failed = true;
+                 told_again = true;
                }
                QString read;
                try {
@@ -128,11 +139,66 @@ class SettingsStoreTest : public QObject {
                QFile::setPermissions(dir.path(), QFile::ReadOwner |
                                                      QFile::WriteOwner |
                                                      QFile::ExeOwner);
-               CHILD_CHECK(write_failed);
-               CHILD_CHECK(read == "42" || read == "7");
+               CHILD_CHECK(write_failure.endsWith(": Permission denied."));
+               CHILD_CHECK(!told_again);
+               CHILD_CHECK(read == "42");
                return {};
              }),
              QString());
+  }
+
+  // Only a regular file of a sane size that reads as settings is used, and
+  // what cannot be read is never written over.
+  void StoresThatAreNotUsed_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("random bytes")
+        << QByteArray("\x89\x01\xff garbage \x00 [[ = ]]\n\xfe", 23)
+        << "it is damaged (line 1)";
+    QTest::newRow("an unclosed section")
+        << QByteArray("[Brisklume\nSlider1=42\n") << "it is damaged (line 1)";
+    QTest::newRow("far too large")
+        << "[Brisklume]\n" + QByteArray(2 << 20, ';')
+        << "it holds 2097164 bytes, far more than any settings file";
+    QTest::newRow("a link to a device")
+        << QByteArray() << "it is not a regular file";
+  }
+  void StoresThatAreNotUsed() {
+    QFETCH(QByteArray, content);
+    QFETCH(QString, why);
+    QTemporaryDir dir;
+    const SettingsStore store(dir.filePath("Kestovar.ini"));
+    if (content.isEmpty()) {
+      // A device of our own: a mistake here must not hit one of the system's.
+      if (::mknod(qPrintable(dir.filePath("device")), S_IFCHR | 0600,
+                  makedev(1, 3)) != 0) {
+        QSKIP("making a device node needs root");
+      }
+      QVERIFY(QFile::link(dir.filePath("device"), store.Path()));
+    } else {
+      QVERIFY(Save(store.Path(), content));
+    }
+    const QString prefix = "The settings store " + store.Path() + " cannot be ";
+    QString read, written;
+    try {
+      store.Read("Slider1", "85");
+    } catch (const Failure& failure) {
+      read = failure.Description();
+    }
+    try {
+      store.Write("Slider1", "7");
+    } catch (const Failure& failure) {
+      written = failure.Description();
+    }
+    QCOMPARE(read, prefix + "read: " + why + ".");
+    QCOMPARE(written, prefix + "written: " + why + "; it was left as it is.");
+    if (content.isEmpty()) {
+      struct stat info {};
+      QCOMPARE(::stat(qPrintable(dir.filePath("device")), &info), 0);
+      QVERIFY(S_ISCHR(info.st_mode));
+    } else {
+      QCOMPARE(Load(store.Path()), content);
+    }
   }
 
   void DefaultFileFollowsConfigurationFolder() {
