@@ -180,11 +180,12 @@ class BadInputTest : public QObject {
     QVERIFY(png.size() < 80);
     Save(dir.filePath("short.png"), png);
     const QByteArray path = QFile::encodeName(dir.filePath("short.png"));
+    const QByteArray program = QFile::encodeName(LumeconvPath());
     const pid_t pid = ::fork();
     if (pid == 0) {
       const int null = ::open("/dev/null", O_WRONLY);
       ::dup2(null, STDERR_FILENO);
-      ::execl(LUMECONV_BINARY, "lumeconv", path.constData(), nullptr);
+      ::execl(program.constData(), "lumeconv", path.constData(), nullptr);
       ::_exit(127);
     }
     int status = 0;
@@ -222,7 +223,7 @@ class BadInputTest : public QObject {
     recipe.colour_type = 0;
     WritePng(dir.filePath("large.png"), recipe);
     QProcess process;
-    process.start(LUMECONV_BINARY, {dir.filePath("large.png")});
+    process.start(LumeconvPath(), {dir.filePath("large.png")});
     QVERIFY(process.waitForStarted());
     const QString fds = "/proc/" + QString::number(process.processId()) + "/fd";
     QStringList scratch;

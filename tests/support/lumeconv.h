@@ -1,9 +1,35 @@
 #pragma once
 
+#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <functional>
+
+// A copy of build/lumeconv that any user can run, made once per test
+// program: the build tree may lie where others cannot enter (a checkout
+// in /root), and tests run it as an ordinary user too.
+class ReachableLumeconv {
+ public:
+  ReachableLumeconv() {
+    QFile::setPermissions(
+        folder_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                            QFile::ReadOther | QFile::ExeOther);
+    QFile::copy(LUMECONV_BINARY, Path());
+  }
+  QString Path() const { return folder_.filePath("lumeconv"); }
+
+ private:
+  QTemporaryDir folder_;
+};
+
+// Made at start-up, before any test forks a child that becomes another
+// user: that child could neither make the copy nor remove it.
+inline const ReachableLumeconv kReachableLumeconv;
+
+// The path to run lumeconv by, as any user.
+inline QString LumeconvPath() { return kReachableLumeconv.Path(); }
 
 // What one run of the built converter did.
 struct LumeconvRun {
@@ -12,7 +38,7 @@ struct LumeconvRun {
   QString error;
 };
 
-// Runs build/lumeconv with the arguments, in `folder` when given;
+// Runs lumeconv with the arguments, in `folder` when given;
 // `child_setup` runs in the child before the converter starts.
 inline LumeconvRun RunLumeconv(const QStringList& arguments,
                                const QString& folder = {},
@@ -20,7 +46,7 @@ inline LumeconvRun RunLumeconv(const QStringList& arguments,
   QProcess process;
   if (!folder.isEmpty()) process.setWorkingDirectory(folder);
   if (child_setup) process.setChildProcessModifier(child_setup);
-  process.start(LUMECONV_BINARY, arguments);
+  process.start(LumeconvPath(), arguments);
   process.waitForFinished(30000);
   return {
       process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
