@@ -197,7 +197,8 @@ void GetSubDirectories2016(QStringList& collection, bool recurse,
   }
 }
 
-QStringList ListFilesInFolder(const QString& folder, const QString& pattern) {
+QStringList ListFilesInFolder(const QString& folder, const QString& pattern,
+                              int most) {
   const QString base = CollectionEntry(folder);
   const QRegularExpression expression = PatternExpression(pattern);
   QStringList names;
@@ -214,7 +215,7 @@ QStringList ListFilesInFolder(const QString& folder, const QString& pattern) {
   if (!listing.EntriesReachable()) return names;
   QString name;
   Listing::Kind kind;
-  while (listing.Next(&name, &kind)) {
+  while (names.size() != most && listing.Next(&name, &kind)) {
     // The listing knows most entries' kind; only the others are opened.
     if (kind != Listing::Kind::kFolder && expression.match(name).hasMatch() &&
         (kind == Listing::Kind::kFile || IsExistingFile(base + name))) {

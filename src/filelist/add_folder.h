@@ -23,8 +23,10 @@ void GetSubDirectories2016(QStringList& collection, bool recurse,
 // The names of the existing files (not folders) in the folder that match
 // the pattern, without regard to case, in the order the file system lists
 // them. "*" matches any run of characters, "?" any one; "*.*" also matches
-// a name without a dot. None when the folder cannot be listed.
-QStringList ListFilesInFolder(const QString& folder, const QString& pattern);
+// a name without a dot. None when the folder cannot be listed. Stops after
+// `most` names when that is not negative.
+QStringList ListFilesInFolder(const QString& folder, const QString& pattern,
+                              int most = -1);
 
 // True when a folder name holds a character the walk does not accept: a
 // control character (below 32, or 127 to 159) or "?".

@@ -35,14 +35,6 @@ QString DroppedPath(const QUrl& url) {
 
 }  // namespace
 
-bool FileListContains(const QTreeWidget& list, const QString& text) {
-  const int count = list.topLevelItemCount();
-  for (int i = 0; i < count; ++i) {
-    if (list.topLevelItem(i)->text(0) == text) return true;
-  }
-  return false;
-}
-
 FileList::FileList(QTreeWidget* list, WindowPointer& pointer, Dialogs& dialogs,
                    QString program_folder, std::function<bool()> holds_still)
     : list_(list),

@@ -12,9 +12,6 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class WindowPointer;
 
-// True when some row's text equals `text` exactly.
-bool FileListContains(const QTreeWidget& list, const QString& text);
-
 // The queue of input files on ListView1: one full path per row, in
 // conversion order. Handles the list's editing and its reorder drag.
 class FileList : public QObject {

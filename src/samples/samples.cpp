@@ -1,6 +1,7 @@
 #include "samples/samples.h"
 
 #include <QDir>
+#include <QSet>
 #include <QStringList>
 #include <QTreeWidget>
 
@@ -12,6 +13,12 @@
 #include "util/path_exists.h"
 
 namespace {
+
+// The record holds a sample set, not whatever a folder may hold: a Samples
+// folder of a million entries (a link an administrator made) took half a
+// minute at start-up and wrote 80 MB.
+constexpr int kMostSamples = 1000;
+constexpr qsizetype kLongestRecord = 64 * 1024;
 
 QString SamplesFolder(const QString& program_folder) {
   return program_folder + QDir::separator() + "Samples";
@@ -29,11 +36,13 @@ void RecordSampleFilesOnce(const QString& program_folder,
 void RecordSampleFiles(const QString& program_folder,
                        const SettingsStore& store) {
   const QString folder = SamplesFolder(program_folder);
-  QStringList paths;
-  for (const QString& name : ListFilesInFolder(folder, "*.*")) {
-    paths << folder + QDir::separator() + name;
+  QString record;
+  for (const QString& name : ListFilesInFolder(folder, "*.*", kMostSamples)) {
+    const QString path = folder + QDir::separator() + name;
+    if (record.size() + path.size() + 1 > kLongestRecord) break;
+    record += (record.isEmpty() ? "" : "|") + path;
   }
-  store.Write("Snapshot", ScrambleText(paths.join('|'), kSampleKey));
+  store.Write("Snapshot", ScrambleText(record, kSampleKey));
 }
 
 void LoadSampleFiles(FileList& list, const QString& program_folder,
@@ -42,9 +51,13 @@ void LoadSampleFiles(FileList& list, const QString& program_folder,
   const QString plain =
       UnscrambleText(store.Read("Snapshot", BooleanText(false)), kSampleKey);
   const QStringList pieces = plain.isEmpty() ? QStringList() : plain.split('|');
+  // Looked up, not searched row by row for every piece.
+  QSet<QString> listed;
+  for (int row = 1; row <= list.Count(); ++row) listed.insert(list.Text(row));
   for (const QString& piece : pieces) {
-    if (PathExists(piece) && !FileListContains(list.View(), piece)) {
+    if (PathExists(piece) && !listed.contains(piece)) {
       list.Append(piece);
+      listed.insert(piece);
     }
   }
   if (dialogs.AskYesNo(application_title,

@@ -86,6 +86,24 @@ class SamplesTest : public QObject {
     QCOMPARE(harness.store.Read("Snapshot", ""), taken);
   }
 
+  // A Samples folder of thousands of entries is recorded in part, within
+  // what a settings file holds, and loaded as recorded.
+  void HugeSamplesFolderIsRecordedInPart() {
+    FormHarness harness;
+    const QString samples = harness.ProgramFolder() + "/Samples";
+    QDir().mkpath(samples);
+    for (int i = 0; i < 5000; ++i) {
+      Save(samples + QString("/sample-%1.png").arg(i, 5, 10, QChar('0')), "");
+    }
+    Form1& form = harness.Load();
+    const QStringList recorded = Recorded(harness.store);
+    QCOMPARE(recorded.size(), 1000);
+    QVERIFY(harness.dialogs.ErrorReports().isEmpty());
+    harness.dialogs.yes_answers << false;
+    form.PushButton5->click();
+    QCOMPARE(form.Files().Count(), 1000);
+  }
+
   void LoadAddsWhatIsThereAndAsks() {
     FormHarness harness;
     const QString samples = harness.ProgramFolder() + "/Samples";
