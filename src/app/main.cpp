@@ -4,9 +4,11 @@
 #include "app/form1.h"
 #include "base/qt_dialogs.h"
 #include "base/settings_store.h"
+#include "base/shutdown.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
+  EndProcessOnSignals();
   QtDialogs dialogs(nullptr);
   const SettingsStore store(SettingsStore::DefaultPath());
   Form1 form({dialogs, store, QApplication::applicationDirPath(),

@@ -50,6 +50,9 @@ class CloseDuringRunTest : public QObject {
     QTest::addColumn<QString>("how");
     QTest::newRow("window closed") << "close";
     QTest::newRow("program killed") << "kill";
+    QTest::newRow("TERM") << "term";
+    QTest::newRow("HUP") << "hup";
+    QTest::newRow("INT") << "int";
   }
   void ConverterEndsWithTheProgram() {
     QFETCH(QString, how);
@@ -74,6 +77,13 @@ class CloseDuringRunTest : public QObject {
     if (how == "close") {
       QCOMPARE(child.exitCode(), 0);
       QCOMPARE(Entries(temp), QStringList{});
+      return;
+    }
+    // Asked to end, it ends as closing does, then by the signal it got.
+    if (how != "kill") {
+      QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+      QCOMPARE(Entries(temp), QStringList{});
+      QCOMPARE(Entries(run.filePath("own")), QStringList{"Kestovar.ini"});
       return;
     }
     // A killed program cannot clean up; the next run does.

@@ -1,7 +1,8 @@
-// Starts a batch run on a large PNG and, once the converter works, either
-// closes the window or is killed outright. Prints the converter's process
-// id. Usage: close_during_run_child TEMP_FOLDER SOURCE_PNG OWN_FOLDER
-// close|kill
+// Starts a batch run on a large PNG and, once the converter works, closes
+// the window, is killed outright, or gets TERM, HUP or INT as from a
+// desktop logging out. Prints the converter's process id. Usage:
+// close_during_run_child TEMP_FOLDER SOURCE_PNG OWN_FOLDER
+// close|kill|term|hup|int
 #include <unistd.h>
 
 #include <QApplication>
@@ -10,9 +11,11 @@
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
+#include <map>
 
 #include "app/form1.h"
 #include "base/settings_store.h"
+#include "base/shutdown.h"
 #include "filelist/file_list.h"
 #include "support/fake_dialogs.h"
 #include "support/process_probe.h"
@@ -22,7 +25,10 @@ int main(int argc, char** argv) {
   if (argc != 5) return 2;
   qputenv("TEMP", argv[1]);
   const QString own = QString::fromLocal8Bit(argv[3]);
-  const bool kill = QByteArray(argv[4]) == "kill";
+  const QByteArray how = argv[4];
+  const std::map<QByteArray, int> endings = {
+      {"kill", SIGKILL}, {"term", SIGTERM}, {"hup", SIGHUP}, {"int", SIGINT}};
+  EndProcessOnSignals();
   FakeDialogs dialogs;
   dialogs.on_message = [&dialogs] {
     std::printf("a message was shown: %s\n",
@@ -41,7 +47,11 @@ int main(int argc, char** argv) {
     if (converters.isEmpty()) return;
     std::printf("converter %lld\n", converters.first());
     std::fflush(stdout);
-    if (kill) ::raise(SIGKILL);
+    if (endings.count(how)) {
+      watch.stop();
+      ::raise(endings.at(how));
+      return;
+    }
     form.close();
   });
   watch.start(5);
