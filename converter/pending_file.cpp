@@ -62,7 +62,9 @@ PendingFile::PendingFile(const std::string& final_path)
     Fail("cannot write " + temp_path_, error);
   }
   // A few large writes instead of one per 4 KiB the encoder hands over.
-  std::setvbuf(stream_, nullptr, _IOFBF, 64 * 1024);
+  // The buffer must be given: glibc ignores the size without one.
+  buffer_ = std::make_unique<char[]>(kBufferBytes);
+  std::setvbuf(stream_, buffer_.get(), _IOFBF, kBufferBytes);
 }
 
 PendingFile::~PendingFile() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace lumeconv {
@@ -31,6 +32,8 @@ class PendingFile {
   std::string final_path_;
   std::string folder_;
   std::string temp_path_;
+  static constexpr size_t kBufferBytes = 64 * 1024;
+  std::unique_ptr<char[]> buffer_;  // outlives stream_, which writes from it
   FILE* stream_ = nullptr;
   bool committed_ = false;
 };
