@@ -1,4 +1,10 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "filelist/file_list.h"
@@ -72,6 +78,43 @@ class AddImageFilesTest : public QObject {
       QCOMPARE(harness.dialogs.messages[0].text, message);
       QCOMPARE(harness.dialogs.messages[0].icon, Dialogs::Icon::kNone);
     }
+  }
+
+  // The dialog shows a stored name that is not valid text with replacement
+  // characters: its path would name another file, or none. A valid name
+  // holding the replacement character is queued, unless such a name
+  // stands beside it.
+  void NamesThatAreNotText_data() {
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<bool>("queued");
+    QTest::newRow("not valid text") << QByteArray("a\xff.png") << false;
+    QTest::newRow("valid") << QByteArray("a\xef\xbf\xbd.png") << true;
+    QTest::newRow("valid, beside one that is not")
+        << QByteArray("a\xef\xbf\xbd.png|a\xff.png") << false;
+    QTest::newRow("in a folder that is not valid text")
+        << QByteArray("d\xff/a.png") << false;
+  }
+  void NamesThatAreNotText() {
+    QFETCH(QByteArray, stored);
+    QFETCH(bool, queued);
+    FormHarness harness;
+    Form1& form = harness.Load();
+    QTemporaryDir dir;
+    const QByteArray folder = QFile::encodeName(dir.path()) + "/";
+    const QList<QByteArray> names = stored.split('|');
+    if (names[0].contains('/')) {
+      QVERIFY(::mkdir(folder + names[0].split('/')[0], 0755) == 0);
+    }
+    for (const QByteArray& name : names) {
+      QVERIFY(::close(::creat(folder + name, 0644)) == 0);
+    }
+    const QString shown = QFile::decodeName(folder + names[0]);
+    harness.dialogs.file_answers << shown;
+    form.PushButton1->click();
+    // Removed by their bytes: the names are not text.
+    for (const QByteArray& name : names) ::unlink(folder + name);
+    if (names[0].contains('/')) ::rmdir(folder + names[0].split('/')[0]);
+    QCOMPARE(form.Files().Count(), queued ? 1 : 0);
   }
 };
 

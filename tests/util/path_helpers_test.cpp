@@ -158,6 +158,9 @@ class PathHelpersTest : public QObject {
         {dir.filePath("näme ü 日本.png"), false, true},
         {dir.filePath("missing.png"), false, false},
         {dir.filePath("*.png"), false, false},
+        // Cut at the NUL, the path would name f.png.
+        {dir.filePath("f.png") + QChar(0) + ".txt", false, false},
+        {dir.path() + QChar(0) + "/x", false, false},
         {"", false, false},
     };
     for (const auto& c : cases) {
