@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "base/failure.h"
 #include "support/files.h"
 
 namespace {
@@ -124,6 +125,28 @@ class WorkingFolderTest : public QObject {
       QCOMPARE(QFileInfo(parent).permissions() & 0x0777,
                QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
     }
+  }
+
+  // When the user's own folder fails too, the report says why TEMP was not
+  // used: it is the folder the user set.
+  void RefusedTempIsExplained() {
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("temp"));
+    QVERIFY(Chmod(dir.filePath("temp"), 0777));
+    Save(dir.filePath("cache"), "not a folder");
+    const Environment env(dir.filePath("temp").toUtf8(),
+                          dir.filePath("cache").toUtf8());
+    QString report;
+    try {
+      WorkingFolder folder;
+    } catch (const Failure& failure) {
+      report = failure.Description();
+    }
+    QCOMPARE(report, "Cannot create a working folder in " +
+                         dir.filePath("cache/brisklume") +
+                         ": Not a directory (" + dir.filePath("temp") +
+                         " was not used: other users may rename or replace "
+                         "what is in it)");
   }
 
   // Renaming the folder away and putting another in its place changes
