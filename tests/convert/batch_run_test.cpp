@@ -26,6 +26,7 @@
 
 #include "filelist/file_list.h"
 #include "support/as_ordinary_user.h"
+#include "support/fat_mount.h"
 #include "support/files.h"
 #include "support/form_harness.h"
 #include "support/lumeconv.h"
@@ -283,6 +284,26 @@ class BatchRunTest : public QObject {
             .entryList(QDir::Hidden | QDir::AllEntries | QDir::NoDotAndDotDot)
             .size(),
         temp_elsewhere ? 0 : 1);
+  }
+
+  // A USB stick holds no file modes; results land there all the same, new
+  // and replacing older ones.
+  void ResultsOnFat() {
+    FatMount fat;
+    if (!fat.Ready()) QSKIP("fusefat cannot mount here");
+    Batch b;
+    WriteSample(b.Path("src/one.png"), 1);
+    WriteSample(b.Path("src/two.png"), 2);
+    Save(fat.Path() + "/two.jpg", "an older result");
+    b.Queue("src/one.png");
+    b.Queue("src/two.png");
+    b.form.Text2->setText(fat.Path());
+    b.form.PushButton2->click();
+    QCOMPARE(b.Messages(), QStringList{"Done."});
+    QCOMPARE(Load(fat.Path() + "/one.jpg"),
+             DirectJpeg(b.Path("src/one.png"), 85));
+    QCOMPARE(Load(fat.Path() + "/two.jpg"),
+             DirectJpeg(b.Path("src/two.png"), 85));
   }
 
   // No result is ever written over a queued file, whatever names lead there.
