@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
   QMimeData data;
   data.setUrls({QUrl::fromLocalFile(tree)});
   const Measure drop =
-      Time(form, [&] { form.Files().ListView1_OLEDragDrop(&data); });
+      Time(form, [&] { form.Drops().ListView1_OLEDragDrop(&data); });
 
   std::printf("find -iname '*.png' (warm): %lld ms\n",
               static_cast<long long>(find_ms));

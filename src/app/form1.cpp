@@ -20,6 +20,7 @@
 #include "filelist/add_folder.h"
 #include "filelist/add_image_files.h"
 #include "filelist/file_list.h"
+#include "filelist/shell_drops.h"
 #include "options/output_options.h"
 #include "samples/samples.h"
 
@@ -146,6 +147,8 @@ void Form1::WireHandlers() {
   file_list_ = std::make_unique<FileList>(
       ListView1, pointer_, env_.dialogs, env_.program_folder,
       [this] { return batch_run_ && batch_run_->Running(); });
+  shell_drops_ =
+      std::make_unique<ShellDrops>(ListView1, *file_list_, env_.dialogs);
   batch_run_ = std::make_unique<BatchRun>(
       BatchRun::Controls{Slider1, Option1, Option2, Text2, ProgressBar1},
       *file_list_, pointer_, env_.dialogs, application_title_);
@@ -207,7 +210,9 @@ void Form1::PushButton1_Click() {
 void Form1::PushButton2_Click() { batch_run_->PushButton2_Click(); }
 
 void Form1::PushButton3_Click() {
-  AddAllFilesInFolder(env_.dialogs, *file_list_, pointer_, env_.store);
+  AddAllFilesInFolder(
+      env_.dialogs, [this](const QString& path) { file_list_->Append(path); },
+      pointer_, env_.store);
 }
 
 void Form1::PushButton4_Click() { file_list_->PushButton4_Click(); }

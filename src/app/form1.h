@@ -11,6 +11,7 @@
 class BatchRun;
 class Dialogs;
 class FileList;
+class ShellDrops;
 class OutputOptions;
 class QGroupBox;
 class QLineEdit;
@@ -46,6 +47,7 @@ class Form1 : public QWidget {
   const QString& ApplicationTitle() const { return application_title_; }
   WindowPointer& Pointer() { return pointer_; }
   FileList& Files() { return *file_list_; }
+  ShellDrops& Drops() { return *shell_drops_; }
 
   void PushButton1_Click();
   void PushButton2_Click();
@@ -85,6 +87,7 @@ class Form1 : public QWidget {
   QString application_title_;
   std::unique_ptr<OutputOptions> output_options_;
   std::unique_ptr<FileList> file_list_;
+  std::unique_ptr<ShellDrops> shell_drops_;
   std::unique_ptr<BatchRun> batch_run_;
   QHash<QObject*, WindowPointer::State> hover_states_;
 };

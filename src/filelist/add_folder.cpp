@@ -21,7 +21,6 @@
 #include "base/settings_store.h"
 #include "base/trap.h"
 #include "base/window_pointer.h"
-#include "filelist/file_list.h"
 #include "util/file_attributes.h"
 #include "util/file_identity.h"
 #include "util/is_existing_file.h"
@@ -234,7 +233,7 @@ bool HasUnsafeChars(const QString& name) {
 }
 
 void AppendFilesOfFolders(const QStringList& collection, const QString& pattern,
-                          FileList& list, const Statement& statement) {
+                          const AppendRow& append, const Statement& statement) {
   // Long lists of files keep the window painting too.
   QElapsedTimer since_pump;
   since_pump.start();
@@ -254,14 +253,14 @@ void AppendFilesOfFolders(const QStringList& collection, const QString& pattern,
         // begins with ".") can be exactly hidden and archive.
         const QString path = JoinPath(folder, name);
         if (!name.startsWith('.') || FileAttributes(path) != kHiddenArchive) {
-          list.Append(CollapseBackslashes(path));
+          append(CollapseBackslashes(path));
         }
       });
     }
   }
 }
 
-void AddAllFilesInFolder(Dialogs& dialogs, FileList& list,
+void AddAllFilesInFolder(Dialogs& dialogs, const AppendRow& append,
                          WindowPointer& pointer, const SettingsStore& store) {
   Trap trap(dialogs, ProcedureId("PushButton3_Click"));
   const QString pattern = "*.png";
@@ -277,7 +276,7 @@ void AddAllFilesInFolder(Dialogs& dialogs, FileList& list,
   trap.Set(110, collection,
            [&] { return QStringList{CollectionEntry(chosen)}; });
   trap.Line(112, [&] { GetSubDirectories2016(collection, true, dialogs); });
-  AppendFilesOfFolders(collection, pattern, list,
+  AppendFilesOfFolders(collection, pattern, append,
                        [&](int line, const std::function<void()>& step) {
                          trap.Line(line, step);
                        });

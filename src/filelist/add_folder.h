@@ -5,7 +5,6 @@
 #include <functional>
 
 class Dialogs;
-class FileList;
 class SettingsStore;
 class WindowPointer;
 
@@ -36,17 +35,19 @@ bool HasUnsafeChars(const QString& name);
 // drop a plain call that passes over what fails.
 using Statement = std::function<void(int line, const std::function<void()>&)>;
 
-// Appends to the list every file in the collection's folders that matches
-// the pattern, folder by folder in collection order: names beginning with
-// "~" and files whose attributes are exactly hidden and archive are left
-// out.
+// Hands each row on to be queued.
+using AppendRow = std::function<void(const QString& path)>;
+
+// Hands on every file in the collection's folders that matches the
+// pattern, folder by folder in collection order: names beginning with "~"
+// and files whose attributes are exactly hidden and archive are left out.
 void AppendFilesOfFolders(const QStringList& collection, const QString& pattern,
-                          FileList& list, const Statement& statement);
+                          const AppendRow& append, const Statement& statement);
 
 // The folder text a collection holds for a folder: with one trailing
 // separator.
 QString CollectionEntry(const QString& folder);
 
 // "Add All File(s) In Folder".
-void AddAllFilesInFolder(Dialogs& dialogs, FileList& list,
+void AddAllFilesInFolder(Dialogs& dialogs, const AppendRow& append,
                          WindowPointer& pointer, const SettingsStore& store);

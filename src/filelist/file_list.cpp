@@ -1,39 +1,11 @@
 #include "filelist/file_list.h"
 
-#include <QDir>
-#include <QDropEvent>
-#include <QFile>
 #include <QKeyEvent>
-#include <QMimeData>
 #include <QMouseEvent>
 #include <QTreeWidget>
-#include <QUrl>
 
 #include "base/trap.h"
 #include "base/window_pointer.h"
-#include "filelist/add_folder.h"
-#include "util/path_helpers.h"
-
-namespace {
-
-// A file URL names this machine when it names no host or "localhost".
-bool IsThisMachine(const QUrl& url) {
-  return url.isLocalFile() &&
-         (url.host().isEmpty() ||
-          url.host().compare("localhost", Qt::CaseInsensitive) == 0);
-}
-
-// The path a dropped URL names, taken from its bytes; empty when those
-// bytes hold NUL or are not valid text, as no row could name that file.
-QString DroppedPath(const QUrl& url) {
-  const QByteArray bytes =
-      QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
-  const QString path = QFile::decodeName(bytes);
-  if (bytes.contains('\0') || QFile::encodeName(path) != bytes) return {};
-  return QDir::toNativeSeparators(path);
-}
-
-}  // namespace
 
 FileList::FileList(QTreeWidget* list, WindowPointer& pointer, Dialogs& dialogs,
                    QString program_folder, std::function<bool()> holds_still)
@@ -45,8 +17,6 @@ FileList::FileList(QTreeWidget* list, WindowPointer& pointer, Dialogs& dialogs,
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->setDragEnabled(false);  // never a drag source towards other programs
   list_->setUniformRowHeights(true);
-  list_->setAcceptDrops(true);
-  list_->viewport()->setAcceptDrops(true);
   list_->installEventFilter(this);
   // The hover rule hears the list without a pressed button too.
   list_->viewport()->setMouseTracking(true);
@@ -155,45 +125,6 @@ void FileList::ScrollAssist(const QPoint& position, int hit_row) {
   }
 }
 
-bool FileList::OffersFiles(const QMimeData* data) {
-  if (!data || !data->hasUrls() || data->urls().isEmpty()) return false;
-  for (const QUrl& url : data->urls()) {
-    if (!IsThisMachine(url)) return false;
-  }
-  return true;
-}
-
-void FileList::ListView1_OLEDragOver(QDropEvent* event) {
-  if (OffersFiles(event->mimeData())) {
-    event->acceptProposedAction();
-  } else {
-    event->setDropAction(Qt::IgnoreAction);
-    event->ignore();
-  }
-}
-
-void FileList::ListView1_OLEDragDrop(const QMimeData* data) {
-  if (!OffersFiles(data)) return;
-  // A drop has no trap: what cannot be examined is passed over.
-  const Statement passing_over = [](int, const std::function<void()>& step) {
-    try {
-      step();
-    } catch (const std::exception&) {
-    }
-  };
-  for (const QUrl& url : data->urls()) {
-    const QString path = DroppedPath(url);
-    if (path.isEmpty()) continue;
-    if (!IsFolder(path)) {
-      Append(path);
-      continue;
-    }
-    QStringList collection{CollectionEntry(path)};
-    GetSubDirectories2016(collection, true, dialogs_);
-    AppendFilesOfFolders(collection, "*.*", *this, passing_over);
-  }
-}
-
 bool FileList::eventFilter(QObject* watched, QEvent* event) {
   if (watched == list_ && event->type() == QEvent::KeyPress &&
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
@@ -214,16 +145,6 @@ bool FileList::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseButtonDblClick:
       RemoveSelected();
       return true;
-    case QEvent::DragEnter:
-    case QEvent::DragMove:
-      ListView1_OLEDragOver(static_cast<QDropEvent*>(event));
-      return true;
-    case QEvent::Drop: {
-      auto* drop = static_cast<QDropEvent*>(event);
-      if (OffersFiles(drop->mimeData())) drop->acceptProposedAction();
-      ListView1_OLEDragDrop(drop->mimeData());
-      return true;
-    }
     default:
       return false;
   }

@@ -6,8 +6,6 @@
 #include <functional>
 
 class Dialogs;
-class QDropEvent;
-class QMimeData;
 class QTreeWidget;
 class QTreeWidgetItem;
 class WindowPointer;
@@ -37,13 +35,6 @@ class FileList : public QObject {
   void MouseMove(const QPoint& position);
   void MouseUp();
   void RemoveSelected();  // Delete key and double-click
-
-  // Drops from the file manager: only a list of local files is taken. A
-  // dropped file is appended as delivered; a dropped folder adds every file
-  // below it, whatever its type.
-  static bool OffersFiles(const QMimeData* data);
-  void ListView1_OLEDragOver(QDropEvent* event);
-  void ListView1_OLEDragDrop(const QMimeData* data);
 
   bool Dragging() const { return dragging_; }
   // The row carrying the dragged path, from 1; 0 when there is none.
