@@ -14,7 +14,7 @@
 #include "base/trap.h"
 #include "options/output_options.h"
 #include "samples/samples.h"
-#include "util/path_exists.h"
+#include "util/file_queries.h"
 
 void Form1::Form_Load() {
   Trap trap(env_.dialogs, ProcedureId("Form_Load"));

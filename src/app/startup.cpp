@@ -11,7 +11,7 @@
 #include "base/dialogs.h"
 #include "base/failure.h"
 #include "base/failure_numbers.h"
-#include "util/path_exists.h"
+#include "util/file_queries.h"
 
 QString SetApplicationTitle(const QString& product_name) {
   QString title = product_name;

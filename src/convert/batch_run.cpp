@@ -19,9 +19,9 @@
 #include "convert/converter_image.h"
 #include "convert/working_folder.h"
 #include "filelist/file_list.h"
-#include "util/file_identity.h"
-#include "util/is_existing_file.h"
-#include "util/path_helpers.h"
+#include "util/file_queries.h"
+#include "util/file_writers.h"
+#include "util/path_strings.h"
 
 namespace {
 

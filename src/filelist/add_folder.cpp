@@ -21,11 +21,8 @@
 #include "base/settings_store.h"
 #include "base/trap.h"
 #include "base/window_pointer.h"
-#include "util/file_attributes.h"
-#include "util/file_identity.h"
-#include "util/is_existing_file.h"
-#include "util/native_name.h"
-#include "util/path_helpers.h"
+#include "util/file_queries.h"
+#include "util/path_strings.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include "base/dialogs.h"
 #include "base/trap.h"
 #include "filelist/file_list.h"
-#include "util/native_name.h"
-#include "util/path_helpers.h"
+#include "util/file_queries.h"
+#include "util/path_strings.h"
 
 namespace {
 

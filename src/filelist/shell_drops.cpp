@@ -9,7 +9,7 @@
 
 #include "filelist/add_folder.h"
 #include "filelist/file_list.h"
-#include "util/path_helpers.h"
+#include "util/file_queries.h"
 
 namespace {
 

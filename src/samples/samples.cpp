@@ -10,7 +10,7 @@
 #include "filelist/add_folder.h"
 #include "filelist/file_list.h"
 #include "samples/scramble.h"
-#include "util/path_exists.h"
+#include "util/file_queries.h"
 
 namespace {
 

@@ -31,7 +31,7 @@
 #include "support/form_harness.h"
 #include "support/lumeconv.h"
 #include "support/png_fixture.h"
-#include "util/file_identity.h"
+#include "util/file_queries.h"
 
 namespace {
 

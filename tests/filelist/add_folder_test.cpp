@@ -21,7 +21,7 @@
 #include "support/fake_dialogs.h"
 #include "support/files.h"
 #include "support/form_harness.h"
-#include "util/file_attributes.h"
+#include "util/path_strings.h"
 
 namespace {
 

@@ -1,5 +1,3 @@
-#include "util/path_helpers.h"
-
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sys/inotify.h>
@@ -9,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstddef>
@@ -17,8 +16,9 @@
 #include "support/as_ordinary_user.h"
 #include "support/fat_mount.h"
 #include "support/files.h"
-#include "util/file_identity.h"
-#include "util/is_existing_file.h"
+#include "util/file_queries.h"
+#include "util/file_writers.h"
+#include "util/path_strings.h"
 
 namespace {
 
@@ -254,6 +254,14 @@ class PathHelpersTest : public QObject {
     QCOMPARE(Load(to), bytes);
     QCOMPARE(QFile::permissions(to) & 0x0777,
              QFile::ReadUser | QFile::WriteUser);
+    // A new file gets what the umask allows.
+    const mode_t mask = ::umask(027);
+    const QString fresh = QFileInfo(to).path() + "/fresh.jpg";
+    QVERIFY(::CopyFileQuiet(from, fresh));
+    ::umask(mask);
+    struct stat info {};
+    QCOMPARE(::stat(QFile::encodeName(fresh).constData(), &info), 0);
+    QCOMPARE(info.st_mode & 0777, mode_t(0640));
   }
 
   void OnlyRegularFilesAreCopied() {
