@@ -74,7 +74,9 @@ std::string HelpText() {
          "new one is complete.\n\n"
          "Options:\n"
          "  -q QUALITY   JPEG quality, a whole number from 1 to 100"
-         " (default 85)\n"
+         " (default " +
+         std::to_string(kDefaultQuality) +
+         ")\n"
          "  -out FORMAT  output format: jpeg or jpg (default jpeg)\n"
          "  --help       show this text\n"
          "  --version    show the version\n"

@@ -5,8 +5,10 @@
 
 namespace lumeconv {
 
+inline constexpr int kDefaultQuality = 85;
+
 struct Options {
-  int quality = 85;
+  int quality = kDefaultQuality;
   std::string input;
   bool help = false;
   bool version = false;

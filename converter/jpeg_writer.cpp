@@ -34,6 +34,10 @@ struct JpegWriter::Jpeg {
 
 namespace {
 
+// Colour is kept at half resolution (4:2:0) below quality 90, in full
+// (4:4:4) from there on.
+bool Subsampled(int quality) { return quality < 90; }
+
 void OnError(j_common_ptr cinfo) {
   auto* jpeg = reinterpret_cast<JpegWriter::Jpeg*>(cinfo->client_data);
   (*cinfo->err->format_message)(cinfo, jpeg->message);
@@ -82,7 +86,7 @@ bool Start(JpegWriter::Jpeg* j, FILE* out, uint32_t width, uint32_t height,
   jpeg_set_defaults(&j->cinfo);
   jpeg_set_quality(&j->cinfo, quality, TRUE);
   if (components == 3) {
-    const int luma = quality < 90 ? 2 : 1;  // 4:2:0 below 90, else 4:4:4
+    const int luma = Subsampled(quality) ? 2 : 1;
     j->cinfo.comp_info[0].h_samp_factor = luma;
     j->cinfo.comp_info[0].v_samp_factor = luma;
     for (int c = 1; c < 3; ++c) {
@@ -130,7 +134,7 @@ bool End(JpegWriter::Jpeg* j) {
 
 uint64_t JpegWriter::CoefficientBytes(uint32_t width, uint32_t height,
                                       int components, int quality) {
-  const bool subsampled = components == 3 && quality < 90;
+  const bool subsampled = components == 3 && Subsampled(quality);
   const uint64_t mcu = subsampled ? 16 : 8;
   const uint64_t mcus = ((width + mcu - 1) / mcu) * ((height + mcu - 1) / mcu);
   const uint64_t blocks =

@@ -1,13 +1,13 @@
 #include "pending_file.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <vector>
 
 #include "conversion_error.h"
 
@@ -24,12 +24,22 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? "." : path.substr(0, slash + 1);
 }
 
-mode_t NewFileMode(const std::string& path) {
-  struct stat existing {};
-  if (::stat(path.c_str(), &existing) == 0) return existing.st_mode & 07777;
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
+// Creates a file under `prefix` and six random letters, with mode 0666 for
+// the kernel to apply the umask: nothing reads the umask by setting it,
+// which the other threads share. Returns the descriptor and sets `path`.
+int CreateFresh(const std::string& prefix, std::string* path) {
+  static constexpr char kLetters[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned char random[6] = {};
+    if (::getrandom(random, sizeof random, 0) != sizeof random) return -1;
+    *path = prefix;
+    for (const unsigned char r : random) *path += kLetters[r % 62];
+    const int fd =
+        ::open(path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
 }
 
 [[noreturn]] void Fail(const std::string& what, int error) {
@@ -42,18 +52,20 @@ PendingFile::PendingFile(const std::string& final_path)
     : final_path_(final_path), folder_(FolderOf(final_path)) {
   const std::string& folder = folder_;
   // A short name, so that an output name of any allowed length still fits.
-  temp_path_ = (folder == "." ? std::string() : folder) + ".lumeconv-XXXXXX";
-  if (temp_path_.size() >= sizeof g_pending) {
+  const std::string prefix =
+      (folder == "." ? std::string() : folder) + ".lumeconv-";
+  if (prefix.size() + 6 >= sizeof g_pending) {
     throw ConversionError(kExitOutput, "output path is too long");
   }
-  std::vector<char> pattern(temp_path_.begin(), temp_path_.end());
-  pattern.push_back('\0');
-  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  const int fd = CreateFresh(prefix, &temp_path_);
   if (fd < 0) Fail("cannot write in folder " + folder, errno);
-  temp_path_.assign(pattern.data());
-  std::memcpy(g_pending, pattern.data(), pattern.size());
+  std::memcpy(g_pending, temp_path_.c_str(), temp_path_.size() + 1);
   g_has_pending = 1;
-  ::fchmod(fd, NewFileMode(final_path));
+  // A replaced file passes its mode on, so that a private one stays so.
+  struct stat existing {};
+  if (::stat(final_path.c_str(), &existing) == 0) {
+    ::fchmod(fd, existing.st_mode & 07777);
+  }
   stream_ = ::fdopen(fd, "wb");
   if (!stream_) {
     const int error = errno;

@@ -98,7 +98,7 @@ void Form1::CreateControls() {
   Slider1->setPageStep(5);
   Slider1->setTickPosition(QSlider::TicksBelow);
   Slider1->setTickInterval(1);
-  Slider1->setValue(85);
+  Slider1->setValue(OutputOptions::kDefaultQuality);
 
   Frame5 = Place<QGroupBox>(this, "Frame5", 120, 4670, 7800, 1815);
   Frame5->setTitle("Save Option");

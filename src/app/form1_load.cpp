@@ -40,10 +40,13 @@ void Form1::Form_Load() {
   trap.Line(130, [&] { ListView1->setColumnWidth(0, TwipsToPixels(7000)); });
 
   trap.Line(132, [&] {
-    Text2->setText(store.Read("Text2", DesktopFolder(env_.dialogs)));
+    Text2->setText(
+        store.Read(settings_key::kText2, DesktopFolder(env_.dialogs)));
   });
   trap.Line(134, [&] {
-    const int quality = TextToInteger(store.Read("Slider1", "85"));
+    const int quality = TextToInteger(
+        store.Read(settings_key::kSlider1,
+                   QString::number(OutputOptions::kDefaultQuality)));
     if (quality < Slider1->minimum() || quality > Slider1->maximum()) {
       throw Failure("Invalid property value", kInvalidPropertyValue);
     }
@@ -53,12 +56,12 @@ void Form1::Form_Load() {
     Frame1->setTitle(OutputOptions::QualityCaption(Slider1->value()));
   });
   trap.Line(138, [&] {
-    output_options_->SetOption(Option1,
-                               TextToBoolean(store.Read("Option1", "1")));
+    output_options_->SetOption(
+        Option1, TextToBoolean(store.Read(settings_key::kOption1, "1")));
   });
   trap.Line(140, [&] {
-    output_options_->SetOption(Option2,
-                               TextToBoolean(store.Read("Option2", "0")));
+    output_options_->SetOption(
+        Option2, TextToBoolean(store.Read(settings_key::kOption2, "0")));
   });
   if (trap.Test(142, [&] { return Option1->isChecked(); })) {
     trap.Line(144, [&] { Frame2->setEnabled(true); });

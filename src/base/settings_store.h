@@ -27,6 +27,18 @@ class SettingsStore {
 inline constexpr char kSettingsApplication[] = "Kestovar";
 inline constexpr char kSettingsSection[] = "Brisklume";
 
+// Every key the program keeps; most repeat the name of the control whose
+// value they hold.
+namespace settings_key {
+inline constexpr char kSlider1[] = "Slider1";
+inline constexpr char kOption1[] = "Option1";
+inline constexpr char kOption2[] = "Option2";
+inline constexpr char kText2[] = "Text2";
+inline constexpr char kLastFolderDot[] = "LastFolderDot";
+inline constexpr char kLastFolder[] = "LastFolder";
+inline constexpr char kSnapshot[] = "Snapshot";
+}  // namespace settings_key
+
 // Conversions the readers apply to stored text; both throw Failure on text
 // that is not of their form.
 int TextToInteger(const QString& text);

@@ -264,10 +264,10 @@ void AddAllFilesInFolder(Dialogs& dialogs, const AppendRow& append,
   QString chosen;
   trap.Set(104, chosen, [&] {
     return dialogs.BrowseForFolder("Please select folder:",
-                                   store.Read("LastFolder", ""));
+                                   store.Read(settings_key::kLastFolder, ""));
   });
   if (trap.Test(106, [&] { return chosen.isEmpty(); })) return;
-  trap.Line(334, [&] { store.Write("LastFolder", chosen); });
+  trap.Line(334, [&] { store.Write(settings_key::kLastFolder, chosen); });
   trap.Line(108, [&] { pointer.Set(WindowPointer::State::kBusy); });
   QStringList collection;
   trap.Set(110, collection,

@@ -1,6 +1,5 @@
 #include "filelist/add_image_files.h"
 
-#include <QDir>
 #include <QStringList>
 
 #include "base/dialogs.h"
@@ -45,13 +44,9 @@ void AddImageFiles(Dialogs& dialogs, FileList& list,
   }
   for (qsizetype i = 1; i < parts.size(); ++i) {
     QString path;
-    trap.Set(128, path, [&] {
-      // The root already ends in the separator; doubling it there would
-      // read as a network prefix.
-      const bool ends_in_separator = parts[0].endsWith(QDir::separator());
-      return parts[0] + (ends_in_separator ? "" : QString(QDir::separator())) +
-             parts[i];
-    });
+    // The root already ends in the separator; doubling it there would read
+    // as a network prefix.
+    trap.Set(128, path, [&] { return JoinPath(parts[0], parts[i]); });
     trap.Set(130, path, [&] { return CollapseBackslashes(path); });
     trap.Line(132, [&] { AppendIfFaithful(list, path); });
   }

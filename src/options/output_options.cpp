@@ -30,7 +30,7 @@ void OutputOptions::Slider1_Change() {
   const int quality = controls_.slider1->value();
   controls_.frame1->setTitle(QualityCaption(quality));
   Trap(dialogs_, ProcedureId("Slider1_Change")).Line(kHandlerLine, [&] {
-    store_.Write("Slider1", QString::number(quality));
+    store_.Write(settings_key::kSlider1, QString::number(quality));
   });
 }
 
@@ -41,17 +41,19 @@ void OutputOptions::Option2_Click() { StoreDestination("Option2_Click"); }
 void OutputOptions::StoreDestination(const char* handler) {
   Trap trap(dialogs_, ProcedureId(handler));
   trap.Line(kHandlerLine, [&] {
-    store_.Write("Option1", BooleanText(controls_.option1->isChecked()));
+    store_.Write(settings_key::kOption1,
+                 BooleanText(controls_.option1->isChecked()));
   });
   trap.Line(kHandlerLine, [&] {
-    store_.Write("Option2", BooleanText(controls_.option2->isChecked()));
+    store_.Write(settings_key::kOption2,
+                 BooleanText(controls_.option2->isChecked()));
   });
   controls_.frame2->setEnabled(controls_.option1->isChecked());
 }
 
 void OutputOptions::Text2_Change() {
   Trap(dialogs_, ProcedureId("Text2_Change")).Line(kHandlerLine, [&] {
-    store_.Write("Text2", controls_.text2->text());
+    store_.Write(settings_key::kText2, controls_.text2->text());
   });
 }
 
@@ -59,7 +61,7 @@ void OutputOptions::PushButton6_Click() {
   Trap trap(dialogs_, ProcedureId("PushButton6_Click"));
   QString chosen;
   trap.Set(100, last_browse_folder_,
-           [&] { return store_.Read("LastFolderDot", ""); });
+           [&] { return store_.Read(settings_key::kLastFolderDot, ""); });
   trap.Set(100, chosen, [&] {
     return dialogs_.BrowseForFolder("Please select folder:",
                                     last_browse_folder_);
@@ -67,7 +69,7 @@ void OutputOptions::PushButton6_Click() {
   if (trap.Test(102, [&] { return chosen.isEmpty(); })) return;
   trap.Line(104, [&] {
     last_browse_folder_ = chosen;
-    store_.Write("LastFolderDot", chosen);
+    store_.Write(settings_key::kLastFolderDot, chosen);
   });
   if (trap.Test(104, [&] { return !chosen.endsWith(QDir::separator()); })) {
     trap.Line(106,

@@ -27,6 +27,9 @@ class OutputOptions {
 
   static QString QualityCaption(int quality);
 
+  // The quality on a first start, and the slider's design value.
+  static constexpr int kDefaultQuality = 85;
+
   void Slider1_Change();
   void Option1_Click();
   void Option2_Click();

@@ -28,7 +28,7 @@ QString SamplesFolder(const QString& program_folder) {
 
 void RecordSampleFilesOnce(const QString& program_folder,
                            const SettingsStore& store) {
-  if (store.Read("Snapshot", "").isEmpty()) {
+  if (store.Read(settings_key::kSnapshot, "").isEmpty()) {
     RecordSampleFiles(program_folder, store);
   }
 }
@@ -42,14 +42,14 @@ void RecordSampleFiles(const QString& program_folder,
     if (record.size() + path.size() + 1 > kLongestRecord) break;
     record += (record.isEmpty() ? "" : "|") + path;
   }
-  store.Write("Snapshot", ScrambleText(record, kSampleKey));
+  store.Write(settings_key::kSnapshot, ScrambleText(record, kSampleKey));
 }
 
 void LoadSampleFiles(FileList& list, const QString& program_folder,
                      const SettingsStore& store, Dialogs& dialogs,
                      const QString& application_title) {
-  const QString plain =
-      UnscrambleText(store.Read("Snapshot", BooleanText(false)), kSampleKey);
+  const QString plain = UnscrambleText(
+      store.Read(settings_key::kSnapshot, BooleanText(false)), kSampleKey);
   const QStringList pieces = plain.isEmpty() ? QStringList() : plain.split('|');
   // Looked up, not searched row by row for every piece.
   QSet<QString> listed;
