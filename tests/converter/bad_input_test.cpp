@@ -231,7 +231,10 @@ class BadInputTest : public QObject {
       for (const QFileInfo& fd :
            QDir(fds).entryInfoList(QDir::AllEntries | QDir::System)) {
         const QString target = fd.symLinkTarget();
-        if (target.endsWith("(deleted)")) scratch << target;
+        // ThreadSanitizer keeps a deleted file of its own open.
+        if (target.endsWith("(deleted)") && !target.contains("/tsan.")) {
+          scratch << target;
+        }
       }
     }
     QVERIFY(process.state() == QProcess::NotRunning ||

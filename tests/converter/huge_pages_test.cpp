@@ -46,8 +46,8 @@ class HugePagesTest : public QObject {
   }
   void AllocationsLieOnHugePageMemory() {
     QFETCH(int, bytes);
-#if defined(__SANITIZE_ADDRESS__)
-    QSKIP("AddressSanitizer's allocator places memory its own way");
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    QSKIP("the sanitizer's allocator places memory its own way");
 #endif
     // In a child: the setting holds for the whole process.
     const pid_t child = ::fork();
