@@ -13,6 +13,7 @@
 #include <QTreeWidget>
 
 #include "app/caption_bar.h"
+#include "app/progress_bar_sink.h"
 #include "app/twips.h"
 #include "base/shutdown.h"
 #include "base/trap.h"
@@ -149,9 +150,10 @@ void Form1::WireHandlers() {
       [this] { return batch_run_ && batch_run_->Running(); });
   shell_drops_ =
       std::make_unique<ShellDrops>(ListView1, *file_list_, env_.dialogs);
-  batch_run_ = std::make_unique<BatchRun>(
-      BatchRun::Controls{Slider1, Option1, Option2, Text2, ProgressBar1},
-      *file_list_, pointer_, env_.dialogs, application_title_);
+  progress_ = std::make_unique<ProgressBarSink>(ProgressBar1);
+  batch_run_ =
+      std::make_unique<BatchRun>(*this, *progress_, *file_list_, pointer_,
+                                 env_.dialogs, application_title_);
   connect(PushButton2, &QPushButton::clicked, this,
           [this] { PushButton2_Click(); });
   connect(PushButton1, &QPushButton::clicked, this,
@@ -225,6 +227,14 @@ void Form1::PushButton5_Click() {
 }
 
 void Form1::closeEvent(QCloseEvent*) { EndProcess(); }
+
+int Form1::Quality() const { return Slider1->value(); }
+
+bool Form1::SaveInChosenFolder() const { return Option1->isChecked(); }
+
+QString Form1::ChosenFolder() const { return Text2->text(); }
+
+bool Form1::SaveBesideOriginal() const { return Option2->isChecked(); }
 
 void Form1::ShowCentred() {
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();

@@ -1,10 +1,6 @@
 #include "convert/batch_run.h"
 
 #include <QDir>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QRadioButton>
-#include <QSlider>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -17,6 +13,7 @@
 #include "base/trap.h"
 #include "base/window_pointer.h"
 #include "convert/converter_image.h"
+#include "convert/run_view.h"
 #include "convert/working_folder.h"
 #include "filelist/file_list.h"
 #include "util/file_queries.h"
@@ -26,7 +23,6 @@
 namespace {
 
 constexpr int kListedLines = 10;
-constexpr int kBarFrameMilliseconds = 33;
 
 // An ordinary file, not a folder and not hidden.
 bool IsPresent(const QString& path) {
@@ -93,18 +89,15 @@ struct BatchRun::Run {
   std::map<FileId, Written> written;
 };
 
-BatchRun::BatchRun(const Controls& controls, FileList& files,
-                   WindowPointer& pointer, Dialogs& dialogs,
+BatchRun::BatchRun(const RunOptions& options, ProgressSink& progress,
+                   FileList& files, WindowPointer& pointer, Dialogs& dialogs,
                    const QString& application_title)
-    : controls_(controls),
+    : options_(options),
+      progress_(progress),
       files_(files),
       pointer_(pointer),
       dialogs_(dialogs),
-      application_title_(application_title) {
-  trailing_paint_.setSingleShot(true);
-  QObject::connect(&trailing_paint_, &QTimer::timeout,
-                   [this] { PaintBarNow(); });
-}
+      application_title_(application_title) {}
 
 BatchRun::~BatchRun() = default;
 
@@ -127,25 +120,6 @@ QString BatchRun::DoneMessage(int files, const QStringList& failures,
   return text;
 }
 
-void BatchRun::PaintBarNow() {
-  controls_.progress_bar1->setUpdatesEnabled(true);
-  bar_painted_.start();
-}
-
-void BatchRun::PaceBarPainting() {
-  const qint64 since =
-      bar_painted_.isValid() ? bar_painted_.elapsed() : kBarFrameMilliseconds;
-  if (since >= kBarFrameMilliseconds) {
-    trailing_paint_.stop();
-    PaintBarNow();
-    return;
-  }
-  controls_.progress_bar1->setUpdatesEnabled(false);
-  if (!trailing_paint_.isActive()) {
-    trailing_paint_.start(int(kBarFrameMilliseconds - since));
-  }
-}
-
 void BatchRun::PushButton2_Click() {
   Trap trap(dialogs_, ProcedureId("PushButton2_Click"));
   const auto say = [&](const QString& text) {
@@ -162,8 +136,8 @@ void BatchRun::PushButton2_Click() {
     return end_run();
   }
   if (trap.Test(106, [&] {
-        return !IsFolder(controls_.text2->text()) &&
-               !controls_.option2->isChecked();
+        return !IsFolder(options_.ChosenFolder()) &&
+               !options_.SaveBesideOriginal();
       })) {
     trap.Line(192, [&] {
       say("Folder does not exist. Please select another folder.");
@@ -189,11 +163,9 @@ void BatchRun::PushButton2_Click() {
     if (run.work) run.work->Remove();
   });
   RemoveExitCleanup(cleanup);
-  trailing_paint_.stop();
-  PaintBarNow();
   trap.Line(180, [&] { pointer_.Set(WindowPointer::State::kDefault); });
-  trap.Line(182, [&] { controls_.progress_bar1->setValue(0); });
-  trap.Line(184, [&] { controls_.progress_bar1->setFormat("Progress Bar"); });
+  trap.Line(182, [&] { progress_.SetValue(0); });
+  trap.Line(184, [&] { progress_.SetCaption("Progress Bar"); });
   trap.Line(190,
             [&] { say(DoneMessage(run.rows, run.failures, run.replaced)); });
   end_run();
@@ -213,16 +185,15 @@ void BatchRun::PrepareWorkingFolder(const QByteArray& image, Run& run) {
 }
 
 void BatchRun::ConvertRow(Trap& trap, int i, Run& run) {
-  QProgressBar* bar = controls_.progress_bar1;
   QString source;
   trap.Set(118, source, [&] { return files_.Text(i); });
-  PaceBarPainting();
   trap.Line(120, [&] {
     const int n = files_.Count();
-    if (n > 0) SetBarValue(bar, 100.0 * i / n);
+    if (n > 0) progress_.SetValue(100.0 * i / n);
   });
-  trap.Line(122,
-            [&] { bar->setFormat("Processing: " + FileNamePart(source)); });
+  trap.Line(122, [&] {
+    progress_.SetCaption("Processing: " + FileNamePart(source));
+  });
   trap.Line(124, [&] { PumpEvents(); });
   trap.Line(126, [&] { pointer_.Set(WindowPointer::State::kBusy); });
   QString base_name, temp_png, temp_jpg, destination;
@@ -230,11 +201,11 @@ void BatchRun::ConvertRow(Trap& trap, int i, Run& run) {
            [&] { return StripExtension(FileNamePart(source)); });
   trap.Set(130, temp_png, [&] { return run.folder + "/temp.png"; });
   trap.Set(132, temp_jpg, [&] { return run.folder + "/temp.jpg"; });
-  if (trap.Test(134, [&] { return controls_.option1->isChecked(); })) {
+  if (trap.Test(134, [&] { return options_.SaveInChosenFolder(); })) {
     trap.Set(136, destination, [&] {
-      return controls_.text2->text() + QDir::separator() + base_name + ".jpg";
+      return options_.ChosenFolder() + QDir::separator() + base_name + ".jpg";
     });
-  } else if (trap.Test(138, [&] { return controls_.option2->isChecked(); })) {
+  } else if (trap.Test(138, [&] { return options_.SaveBesideOriginal(); })) {
     trap.Set(140, destination, [&] {
       return FolderPart(source) + QDir::separator() + base_name + ".jpg";
     });
@@ -268,7 +239,7 @@ void BatchRun::ConvertRow(Trap& trap, int i, Run& run) {
   QString command;
   trap.Set(164, command, [&] {
     return Quoted(run.converter) + " -q " +
-           QString::number(controls_.slider1->value()) + " -out jpeg " +
+           QString::number(options_.Quality()) + " -out jpeg " +
            Quoted(temp_png);
   });
   RunnerOutcome outcome;
@@ -276,8 +247,8 @@ void BatchRun::ConvertRow(Trap& trap, int i, Run& run) {
   trap.Set(166, result, [&] {
     RunnerSetup setup = runner_setup_;
     setup.inherited_descriptor = run.work->Descriptor();
-    return ConverterRunner(command, 0, bar, bar->format(), bar->value(),
-                           files_.Count(), &outcome, setup);
+    return ConverterRunner(command, 0, &progress_, progress_.Caption(),
+                           progress_.Value(), files_.Count(), &outcome, setup);
   });
   QString failure;
   if (trap.Test(168, [&] { return IsPresent(temp_jpg); })) {

@@ -1,34 +1,23 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 
 #include "convert/converter_runner.h"
 
 class Dialogs;
 class FileList;
-class QLineEdit;
-class QProgressBar;
-class QRadioButton;
-class QSlider;
+class ProgressSink;
+class RunOptions;
 class Trap;
 class WindowPointer;
 
 // "Start Converting To JPG": converts every queued file through lumeconv.
 class BatchRun {
  public:
-  struct Controls {
-    QSlider* slider1;
-    QRadioButton* option1;
-    QRadioButton* option2;
-    QLineEdit* text2;
-    QProgressBar* progress_bar1;
-  };
-
-  BatchRun(const Controls& controls, FileList& files, WindowPointer& pointer,
-           Dialogs& dialogs, const QString& application_title);
+  BatchRun(const RunOptions& options, ProgressSink& progress, FileList& files,
+           WindowPointer& pointer, Dialogs& dialogs,
+           const QString& application_title);
   ~BatchRun();
 
   void PushButton2_Click();
@@ -53,19 +42,12 @@ class BatchRun {
   // queued file; notes a result of this run that it replaces.
   QString Deliver(const QString& jpeg, const QString& source,
                   const QString& destination, Run& run);
-  // Lets the bar repaint at most about thirty times a second (painting it
-  // after every small file would cost more than converting it), and always
-  // shows its latest state within one frame.
-  void PaceBarPainting();
-  void PaintBarNow();
-
-  Controls controls_;
+  const RunOptions& options_;
+  ProgressSink& progress_;
   FileList& files_;
   WindowPointer& pointer_;
   Dialogs& dialogs_;
   const QString& application_title_;
   bool running_ = false;
-  QElapsedTimer bar_painted_;
-  QTimer trailing_paint_;
   RunnerSetup runner_setup_;
 };

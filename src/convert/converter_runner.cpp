@@ -6,7 +6,6 @@
 
 #include <QEventLoop>
 #include <QProcess>
-#include <QProgressBar>
 #include <QTimer>
 #include <cmath>
 #include <csignal>
@@ -14,6 +13,7 @@
 #include "base/failure_numbers.h"
 #include "base/pump_events.h"
 #include "base/shutdown.h"
+#include "convert/run_view.h"
 
 namespace {
 
@@ -21,19 +21,18 @@ int RoundHalfEven(double value) {
   return static_cast<int>(std::nearbyint(value));
 }
 
-void ShowPass(QProgressBar* bar, const QString& base_caption, int counter,
+void ShowPass(ProgressSink* bar, const QString& base_caption, int counter,
               int start_value, int file_count, const RunnerSetup& setup) {
   if (counter < setup.caption_after) return;
   const int waited = counter - setup.caption_after;
-  bar->setUpdatesEnabled(true);  // a long wait always shows its progress
-  bar->setFormat(base_caption + (base_caption.isEmpty() ? "" : ", ") +
-                 "Please wait.. " + QString::number(waited));
+  bar->SetCaption(base_caption + (base_caption.isEmpty() ? "" : ", ") +
+                  "Please wait.. " + QString::number(waited));
   if (waited % setup.creep_every != 0 || file_count <= 0) return;
   const double share = 100.0 / file_count;
   const int step = RoundHalfEven(share / 10);
   const int ceiling = RoundHalfEven(share + start_value - step);
   const double v = double(waited) / setup.creep_every * step + start_value;
-  SetBarValue(bar, v >= ceiling ? ceiling : v);
+  bar->SetValue(v >= ceiling ? ceiling : v);
 }
 
 // One pause of the poll, with the window's events handled throughout (so a
@@ -49,13 +48,8 @@ bool WaitOnePass(QProcess& process, int milliseconds) {
 
 }  // namespace
 
-void SetBarValue(QProgressBar* bar, double value) {
-  bar->setValue(
-      std::clamp(RoundHalfEven(value), bar->minimum(), bar->maximum()));
-}
-
 int ConverterRunner(const QString& command_line,
-                    std::optional<int> window_style, QProgressBar* bar,
+                    std::optional<int> window_style, ProgressSink* bar,
                     const QString& base_caption, int start_value,
                     int file_count, RunnerOutcome* outcome,
                     const RunnerSetup& setup) {
@@ -94,7 +88,7 @@ int ConverterRunner(const QString& command_line,
   }
   RemoveExitCleanup(cleanup);
   if (bar) {
-    bar->setFormat(base_caption.isEmpty() ? "Progress Bar" : base_caption);
+    bar->SetCaption(base_caption.isEmpty() ? "Progress Bar" : base_caption);
   }
   const bool crashed = process.exitStatus() == QProcess::CrashExit;
   if (outcome) {

@@ -3,7 +3,7 @@
 #include <QString>
 #include <optional>
 
-class QProgressBar;
+class ProgressSink;
 
 // What a converter run left behind, beyond its exit code.
 struct RunnerOutcome {
@@ -33,10 +33,7 @@ inline constexpr int kStartFailureBase = -2147221504;
 // window style (0 hidden .. 6) is accepted for callers; no window is ever
 // shown here. The started program ends with this process.
 int ConverterRunner(const QString& command_line,
-                    std::optional<int> window_style, QProgressBar* bar,
+                    std::optional<int> window_style, ProgressSink* bar,
                     const QString& base_caption, int start_value,
                     int file_count, RunnerOutcome* outcome = nullptr,
                     const RunnerSetup& setup = {});
-
-// The bar's value, clamped to its range so that a creep past 100 never fails.
-void SetBarValue(QProgressBar* bar, double value);

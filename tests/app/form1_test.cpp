@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include "app/progress_bar_sink.h"
 #include "app/startup.h"
 #include "support/form_harness.h"
 
@@ -403,6 +404,21 @@ class Form1Test : public QObject {
     QTest::keyClicks(form.Text2, "/x");
     QCOMPARE(form.Frame1->title(), QString("Output JPG image quality: 30%"));
     QCOMPARE(harness.dialogs.ErrorReports().size(), 0);
+  }
+
+  // A creep past 100 never fails: the bar shows it at its end, and
+  // fractions round half to even.
+  void ProgressBarKeepsItsRange() {
+    QProgressBar bar;
+    ProgressBarSink sink(&bar);
+    const struct {
+      double set;
+      int shown;
+    } cases[] = {{190, 100}, {27.5, 28}, {26.5, 26}, {-3, 0}};
+    for (const auto& c : cases) {
+      sink.SetValue(c.set);
+      QCOMPARE(bar.value(), c.shown);
+    }
   }
 
   void ApplicationTitle_data() {
