@@ -15,6 +15,7 @@
 #include "filelist/file_list.h"
 #include "gap_watch.h"
 #include "silent_dialogs.h"
+#include "support/controls.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ int main(int argc, char** argv) {
     const SettingsStore store(dir.filePath(kind + ".ini"));
     Form1 form({dialogs, store, dir.path(), [] { return 0.5; }});
     form.Form_Load();
-    form.Text2->setText(out);
+    Controls(form).Text2->setText(out);
     form.ShowCentred();
     for (const QString& f : files) form.Files().Append(f);
     qint64 longest_gap = 0;

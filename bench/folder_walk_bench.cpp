@@ -19,8 +19,10 @@
 #include "app/form1.h"
 #include "base/settings_store.h"
 #include "filelist/file_list.h"
+#include "filelist/shell_drops.h"
 #include "gap_watch.h"
 #include "silent_dialogs.h"
+#include "support/controls.h"
 
 namespace {
 
@@ -45,7 +47,7 @@ struct Measure {
 };
 
 Measure Time(Form1& form, const std::function<void()>& action) {
-  form.ListView1->clear();
+  Controls(form).ListView1->clear();
   const GapWatch gaps;
   QElapsedTimer clock;
   clock.start();

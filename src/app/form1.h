@@ -63,6 +63,14 @@ class Form1 : public QWidget, public RunOptions {
   void PushButton4_Click();
   void PushButton5_Click();
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  // The controls, named as users and the settings know them; others find
+  // them by these object names.
   QTreeWidget* ListView1;
   QPushButton* PushButton1;
   QPushButton* PushButton2;
@@ -79,12 +87,6 @@ class Form1 : public QWidget, public RunOptions {
   QLineEdit* Text2;
   QProgressBar* ProgressBar1;
 
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
-  void mouseMoveEvent(QMouseEvent* event) override;
-  void closeEvent(QCloseEvent* event) override;
-
- private:
   void CreateControls();
   void SetTabOrder();
   void WireHandlers();

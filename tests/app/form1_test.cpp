@@ -12,6 +12,7 @@
 
 #include "app/progress_bar_sink.h"
 #include "app/startup.h"
+#include "support/controls.h"
 #include "support/form_harness.h"
 
 namespace {
@@ -106,16 +107,18 @@ class Form1Test : public QObject {
     QCOMPARE(form.windowTitle(), QString("Brisklume"));
     QCOMPARE(form.ApplicationTitle(), QString("Brisklume"));
     QVERIFY(!form.windowIcon().isNull());
-    QCOMPARE(form.ListView1->columnCount(), 1);
-    QCOMPARE(form.ListView1->headerItem()->text(0), QString("PNG File(s)"));
-    QCOMPARE(form.ListView1->columnWidth(0), 467);
-    QVERIFY(form.ListView1->toolTip().startsWith("Drag and drop files here."));
-    QCOMPARE(form.Slider1->minimum(), 1);
-    QCOMPARE(form.Slider1->maximum(), 100);
-    QCOMPARE(form.Slider1->singleStep(), 1);
-    QCOMPARE(form.Slider1->pageStep(), 5);
-    QCOMPARE(form.Slider1->tickPosition(), QSlider::TicksBelow);
-    QCOMPARE(form.Slider1->tickInterval(), 1);
+    QCOMPARE(Controls(form).ListView1->columnCount(), 1);
+    QCOMPARE(Controls(form).ListView1->headerItem()->text(0),
+             QString("PNG File(s)"));
+    QCOMPARE(Controls(form).ListView1->columnWidth(0), 467);
+    QVERIFY(Controls(form).ListView1->toolTip().startsWith(
+        "Drag and drop files here."));
+    QCOMPARE(Controls(form).Slider1->minimum(), 1);
+    QCOMPARE(Controls(form).Slider1->maximum(), 100);
+    QCOMPARE(Controls(form).Slider1->singleStep(), 1);
+    QCOMPARE(Controls(form).Slider1->pageStep(), 5);
+    QCOMPARE(Controls(form).Slider1->tickPosition(), QSlider::TicksBelow);
+    QCOMPARE(Controls(form).Slider1->tickInterval(), 1);
   }
 
   void TabOrderStartsAtTheList() {
@@ -123,16 +126,16 @@ class Form1Test : public QObject {
     Form1& form = harness.Load();
     form.ShowCentred();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QTRY_VERIFY(form.ListView1->hasFocus());
+    QTRY_VERIFY(Controls(form).ListView1->hasFocus());
     QStringList chain;
-    QWidget* w = form.ListView1;
+    QWidget* w = Controls(form).ListView1;
     do {
       if (w->objectName().contains(QRegularExpression("^[A-Z].*[0-9]$")) &&
           w->focusPolicy() & Qt::TabFocus) {
         chain << w->objectName();
       }
       w = w->nextInFocusChain();
-    } while (w != form.ListView1);
+    } while (w != Controls(form).ListView1);
     // Frames and the progress bar take no focus; the rest follow in order.
     QCOMPARE(chain, QStringList({"ListView1", "PushButton1", "PushButton3",
                                  "PushButton2", "PushButton4", "PushButton5",
@@ -145,12 +148,13 @@ class Form1Test : public QObject {
     harness.dialogs.desktop = "/home/ada/Desktop";
     Form1& form = harness.Load();
     QVERIFY(harness.dialogs.ErrorReports().isEmpty());
-    QCOMPARE(form.Text2->text(), QString("/home/ada/Desktop/"));
-    QCOMPARE(form.Slider1->value(), 85);
-    QCOMPARE(form.Frame1->title(), QString("Output JPG image quality: 85%"));
-    QVERIFY(form.Option1->isChecked());
-    QVERIFY(!form.Option2->isChecked());
-    QVERIFY(form.Frame2->isEnabled());
+    QCOMPARE(Controls(form).Text2->text(), QString("/home/ada/Desktop/"));
+    QCOMPARE(Controls(form).Slider1->value(), 85);
+    QCOMPARE(Controls(form).Frame1->title(),
+             QString("Output JPG image quality: 85%"));
+    QVERIFY(Controls(form).Option1->isChecked());
+    QVERIFY(!Controls(form).Option2->isChecked());
+    QVERIFY(Controls(form).Frame2->isEnabled());
     QCOMPARE(harness.store.Read("Text2", "-"), QString("/home/ada/Desktop/"));
     QCOMPARE(harness.store.Read("Option1", "-"), QString("True"));
     QCOMPARE(harness.store.Read("Option2", "-"), QString("False"));
@@ -195,11 +199,11 @@ class Form1Test : public QObject {
     Store(harness.store, stored);
     Form1& form = harness.Load();
     QCOMPARE(ReportedLines(harness.dialogs), lines);
-    QCOMPARE(form.Option1->isChecked(), option1);
-    QCOMPARE(form.Option2->isChecked(), option2);
-    QCOMPARE(form.Frame2->isEnabled(), frame2);
-    QCOMPARE(form.Slider1->value(), quality);
-    QCOMPARE(form.Frame1->title(),
+    QCOMPARE(Controls(form).Option1->isChecked(), option1);
+    QCOMPARE(Controls(form).Option2->isChecked(), option2);
+    QCOMPARE(Controls(form).Frame2->isEnabled(), frame2);
+    QCOMPARE(Controls(form).Slider1->value(), quality);
+    QCOMPARE(Controls(form).Frame1->title(),
              QString("Output JPG image quality: %1%").arg(quality));
   }
 
@@ -207,7 +211,7 @@ class Form1Test : public QObject {
     FormHarness harness;
     harness.store.Write("Text2", "/srv/photos/out");
     Form1& form = harness.Load();
-    QCOMPARE(form.Text2->text(), QString("/srv/photos/out"));
+    QCOMPARE(Controls(form).Text2->text(), QString("/srv/photos/out"));
     QCOMPARE(harness.store.Read("Text2", ""), QString("/srv/photos/out"));
   }
 
@@ -230,7 +234,7 @@ class Form1Test : public QObject {
     FormHarness harness;
     harness.dialogs.desktop = desktop;
     Form1& form = harness.Load();
-    QCOMPARE(form.Text2->text(), text);
+    QCOMPARE(Controls(form).Text2->text(), text);
     QCOMPARE(ReportedLines(harness.dialogs), lines);
     QCOMPARE(harness.store.Read("Text2", "<none>"),
              text.isEmpty() ? QString("<none>") : text);
@@ -256,9 +260,10 @@ class Form1Test : public QObject {
     const QColor face = form.palette().color(QPalette::Button);
     const QColor expected = present ? face : QColor(Qt::white);
     QCOMPARE(form.palette().color(QPalette::Window), expected);
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{form.Frame1, form.Frame2, form.Frame5,
-                                         form.Option1, form.Option2}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             Controls(form).Frame1, Controls(form).Frame2,
+             Controls(form).Frame5, Controls(form).Option1,
+             Controls(form).Option2}) {
       QCOMPARE(w->autoFillBackground(), present);
     }
     QCOMPARE(form.styleSheet(), present ? sheet : QString());
@@ -273,27 +278,28 @@ class Form1Test : public QObject {
     WindowPointer& pointer = form.Pointer();
     using State = WindowPointer::State;
 
-    MoveOver(form.PushButton1);
+    MoveOver(Controls(form).PushButton1);
     QCOMPARE(pointer.Get(), State::kHand);
     QCOMPARE(form.cursor().shape(), Qt::BitmapCursor);
     QCOMPARE(form.cursor().hotSpot(), QPoint(5, 0));
-    MoveOver(form.Frame5);
+    MoveOver(Controls(form).Frame5);
     QCOMPARE(pointer.Get(), State::kDefault);
-    MoveOver(form.PushButton6);
-    MoveOver(form.Slider1);
+    MoveOver(Controls(form).PushButton6);
+    MoveOver(Controls(form).Slider1);
     QCOMPARE(pointer.Get(), State::kHand);
     MoveOver(&form);
     QCOMPARE(pointer.Get(), State::kDefault);
 
     pointer.Set(State::kBusy);
     for (QWidget* w : std::initializer_list<QWidget*>{
-             form.PushButton2, form.Text2, &form, form.ListView1->viewport()}) {
+             Controls(form).PushButton2, Controls(form).Text2, &form,
+             Controls(form).ListView1->viewport()}) {
       MoveOver(w);
       QCOMPARE(pointer.Get(), State::kBusy);
     }
     QCOMPARE(form.cursor().shape(), Qt::WaitCursor);
     pointer.Set(State::kDefault);
-    MoveOver(form.PushButton2);
+    MoveOver(Controls(form).PushButton2);
     QCOMPARE(pointer.Get(), State::kHand);
   }
 
@@ -305,8 +311,8 @@ class Form1Test : public QObject {
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     form.Pointer().Hover(WindowPointer::State::kHand);
-    QTest::mouseMove(form.ListView1->viewport(), QPoint(20, 20));
-    QTest::mouseMove(form.ListView1->viewport(), QPoint(30, 25));
+    QTest::mouseMove(Controls(form).ListView1->viewport(), QPoint(20, 20));
+    QTest::mouseMove(Controls(form).ListView1->viewport(), QPoint(30, 25));
     QCOMPARE(form.Pointer().Get(), WindowPointer::State::kDefault);
   }
 
@@ -329,25 +335,25 @@ class Form1Test : public QObject {
     QFETCH(bool, frame2);
     FormHarness harness;
     Form1& form = harness.Load();
-    if (control == "Option1") form.Option2->click();
+    if (control == "Option1") Controls(form).Option2->click();
     QFile::remove(harness.store.Path());
-    if (control == "Slider1") form.Slider1->setValue(40);
-    if (control == "Option1") form.Option1->click();
-    if (control == "Option2") form.Option2->click();
-    if (control == "Text2") form.Text2->setText("/srv/out");
+    if (control == "Slider1") Controls(form).Slider1->setValue(40);
+    if (control == "Option1") Controls(form).Option1->click();
+    if (control == "Option2") Controls(form).Option2->click();
+    if (control == "Text2") Controls(form).Text2->setText("/srv/out");
     QStringList found;
     for (const char* key : {"Slider1", "Option1", "Option2", "Text2"}) {
       const QString value = harness.store.Read(key, "-");
       if (value != "-") found << QString(key) + "=" + value;
     }
     QCOMPARE(found, stored);
-    QCOMPARE(form.Frame2->isEnabled(), frame2);
+    QCOMPARE(Controls(form).Frame2->isEnabled(), frame2);
   }
 
   void HandWithoutCursorFileShowsArrow() {
     FormHarness harness;
     Form1& form = harness.Load();
-    MoveOver(form.PushButton1);
+    MoveOver(Controls(form).PushButton1);
     QCOMPARE(form.Pointer().Get(), WindowPointer::State::kHand);
     QCOMPARE(form.cursor().shape(), Qt::ArrowCursor);
   }
@@ -398,11 +404,12 @@ class Form1Test : public QObject {
     }
     QCOMPARE(handlers,
              QStringList{"in Quorlent2021/08/31.Form1.Form_Load at line 108"});
-    QVERIFY(form.Frame2->isEnabled());
+    QVERIFY(Controls(form).Frame2->isEnabled());
     harness.dialogs.messages.clear();
-    form.Slider1->setValue(30);
-    QTest::keyClicks(form.Text2, "/x");
-    QCOMPARE(form.Frame1->title(), QString("Output JPG image quality: 30%"));
+    Controls(form).Slider1->setValue(30);
+    QTest::keyClicks(Controls(form).Text2, "/x");
+    QCOMPARE(Controls(form).Frame1->title(),
+             QString("Output JPG image quality: 30%"));
     QCOMPARE(harness.dialogs.ErrorReports().size(), 0);
   }
 

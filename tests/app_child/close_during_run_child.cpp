@@ -17,6 +17,7 @@
 #include "base/settings_store.h"
 #include "base/shutdown.h"
 #include "filelist/file_list.h"
+#include "support/controls.h"
 #include "support/fake_dialogs.h"
 #include "support/process_probe.h"
 
@@ -38,7 +39,7 @@ int main(int argc, char** argv) {
   const SettingsStore store(own + "/Kestovar.ini");
   Form1 form({dialogs, store, own, [] { return 0.5; }});
   form.Form_Load();
-  form.Text2->setText(own);
+  Controls(form).Text2->setText(own);
   form.Files().Append(QString::fromLocal8Bit(argv[2]));
   form.ShowCentred();
   QTimer watch;
@@ -55,7 +56,8 @@ int main(int argc, char** argv) {
     form.close();
   });
   watch.start(5);
-  QTimer::singleShot(0, &form, [&form] { form.PushButton2->click(); });
+  QTimer::singleShot(0, &form,
+                     [&form] { Controls(form).PushButton2->click(); });
   app.exec();
   std::puts("the event loop returned");
   return 3;

@@ -26,6 +26,7 @@
 
 #include "filelist/file_list.h"
 #include "support/as_ordinary_user.h"
+#include "support/controls.h"
 #include "support/fat_mount.h"
 #include "support/files.h"
 #include "support/form_harness.h"
@@ -133,7 +134,7 @@ struct Batch {
     QDir(harness.dir.path()).mkpath("temp");
     saved_temp = qgetenv("TEMP");
     qputenv("TEMP", Path("temp").toUtf8());
-    form.Text2->setText(Path("out"));
+    Controls(form).Text2->setText(Path("out"));
   }
   ~Batch() { qputenv("TEMP", saved_temp); }
   QString Path(const QString& name) const { return harness.dir.filePath(name); }
@@ -172,8 +173,8 @@ class BatchRunTest : public QObject {
       WriteSample(b.Path("src/" + names[i]), i);
       b.Queue("src/" + names[i]);
     }
-    b.form.Slider1->setValue(62);
-    b.form.PushButton2->click();
+    Controls(b.form).Slider1->setValue(62);
+    Controls(b.form).PushButton2->click();
     QCOMPARE(b.Messages(), QStringList{"Done."});
     const QStringList outputs = {"photo.jpg", "a.b.jpg", ".png.jpg", "pic.jpg"};
     for (int i = 0; i < names.size(); ++i) {
@@ -181,8 +182,8 @@ class BatchRunTest : public QObject {
       QVERIFY2(!jpeg.isEmpty(), qPrintable(outputs[i]));
       QCOMPARE(jpeg, DirectJpeg(b.Path("src/" + names[i]), 62));
     }
-    QCOMPARE(b.form.ProgressBar1->value(), 0);
-    QCOMPARE(b.form.ProgressBar1->format(), QString("Progress Bar"));
+    QCOMPARE(Controls(b.form).ProgressBar1->value(), 0);
+    QCOMPARE(Controls(b.form).ProgressBar1->format(), QString("Progress Bar"));
     QCOMPARE(b.form.Pointer().Get(), WindowPointer::State::kDefault);
     QVERIFY(b.TempEntries().isEmpty());  // the working folder is gone
   }
@@ -191,9 +192,9 @@ class BatchRunTest : public QObject {
     Batch b;
     WriteSample(b.Path("src/one.png"), 1);
     b.Queue("src/one.png");
-    b.form.Option2->click();
-    b.form.Text2->setText("/no/such/folder");
-    b.form.PushButton2->click();
+    Controls(b.form).Option2->click();
+    Controls(b.form).Text2->setText("/no/such/folder");
+    Controls(b.form).PushButton2->click();
     QCOMPARE(b.Messages(), QStringList{"Done."});
     QVERIFY(!Load(b.Path("src/one.jpg")).isEmpty());
   }
@@ -215,14 +216,14 @@ class BatchRunTest : public QObject {
     Batch b;
     WriteSample(b.Path("src/one.png"), 1);
     if (queue) b.Queue("src/one.png");
-    b.form.Text2->setText(b.Path(folder));
-    b.form.PushButton2->click();
+    Controls(b.form).Text2->setText(b.Path(folder));
+    Controls(b.form).PushButton2->click();
     QCOMPARE(b.Messages(), QStringList{message});
     QCOMPARE(b.harness.dialogs.messages[0].title, QString("Brisklume"));
     QVERIFY(b.TempEntries().isEmpty());
     QCOMPARE(b.form.Pointer().Get(), WindowPointer::State::kDefault);
     // Not left running: the next click is heard.
-    b.form.PushButton2->click();
+    Controls(b.form).PushButton2->click();
     QCOMPARE(b.Messages().size(), 2);
   }
 
@@ -240,7 +241,7 @@ class BatchRunTest : public QObject {
     b.Queue("src/good.png");
     b.Queue("src/bad.png");
     b.Queue("src/gone.png");
-    b.form.PushButton2->click();
+    Controls(b.form).PushButton2->click();
     QCOMPARE(b.Messages().size(), 1);
     const QStringList lines = b.Messages()[0].split('\n');
     QCOMPARE(
@@ -271,11 +272,11 @@ class BatchRunTest : public QObject {
     if (temp_elsewhere) {
       qputenv("TEMP", other->path().toUtf8());
     } else {
-      b.form.Text2->setText(other->path());
+      Controls(b.form).Text2->setText(other->path());
     }
     WriteSample(b.Path("src/one.png"), 1);
     b.Queue("src/one.png");
-    b.form.PushButton2->click();
+    Controls(b.form).PushButton2->click();
     QCOMPARE(b.Messages(), QStringList{"Done."});
     const QString out = temp_elsewhere ? b.Path("out") : other->path();
     QCOMPARE(Load(out + "/one.jpg"), DirectJpeg(b.Path("src/one.png"), 85));
@@ -297,8 +298,8 @@ class BatchRunTest : public QObject {
     Save(fat.Path() + "/two.jpg", "an older result");
     b.Queue("src/one.png");
     b.Queue("src/two.png");
-    b.form.Text2->setText(fat.Path());
-    b.form.PushButton2->click();
+    Controls(b.form).Text2->setText(fat.Path());
+    Controls(b.form).PushButton2->click();
     QCOMPARE(b.Messages(), QStringList{"Done."});
     QCOMPARE(Load(fat.Path() + "/one.jpg"),
              DirectJpeg(b.Path("src/one.png"), 85));
@@ -335,8 +336,8 @@ class BatchRunTest : public QObject {
                0);
     }
     QByteArray before = Load(b.Path(kept[0]));
-    if (beside) b.form.Option2->click();
-    b.form.PushButton2->click();
+    if (beside) Controls(b.form).Option2->click();
+    Controls(b.form).PushButton2->click();
     QCOMPARE(Load(b.Path(kept[0])), before);
     const QStringList lines = b.DoneLines();
     QVERIFY2(lines.join('\n').contains(": its JPEG would overwrite the queued "
@@ -356,7 +357,7 @@ class BatchRunTest : public QObject {
       WriteSample(b.Path(queue[i]), i);
       b.Queue(queue[i]);
     }
-    b.form.PushButton2->click();
+    Controls(b.form).PushButton2->click();
     QCOMPARE(Load(b.Path("out/photo.jpg")),
              DirectJpeg(b.Path("src/a/photo.PNG"), 85));
     const QString out = b.Path("out/photo.jpg");
@@ -380,13 +381,13 @@ class BatchRunTest : public QObject {
     b.Queue("src/b.png");
     QTimer watch;
     connect(&watch, &QTimer::timeout, [&] {
-      if (b.form.ProgressBar1->format() == "Processing: b.png") {
+      if (Controls(b.form).ProgressBar1->format() == "Processing: b.png") {
         watch.stop();
         QFile::rename(b.Path("out/a.jpg"), b.Path("out/b.jpg"));
       }
     });
     watch.start(0);
-    b.form.PushButton2->click();
+    Controls(b.form).PushButton2->click();
     QCOMPARE(b.Messages(), QStringList{"Done."});
     QCOMPARE(Load(b.Path("out/b.jpg")), DirectJpeg(b.Path("src/b.png"), 85));
   }
@@ -403,7 +404,7 @@ class BatchRunTest : public QObject {
                        const rlimit limit{kLimit, kLimit};
                        ::setrlimit(RLIMIT_FSIZE, &limit);
                        b.Queue("src/big.png");
-                       b.form.PushButton2->click();
+                       Controls(b.form).PushButton2->click();
                        const QString line = b.DoneLines().value(1);
                        if (!line.endsWith(" (File too large)")) return line;
                        CHILD_CHECK(line.startsWith(
@@ -433,7 +434,7 @@ class BatchRunTest : public QObject {
     WriteSample(b.Path("src/good.png"), 1);
     b.Queue("src/x.png");
     b.Queue("src/good.png");
-    b.form.PushButton2->click();
+    Controls(b.form).PushButton2->click();
     QCOMPARE(b.DoneLines(),
              QStringList({"1 of 2 files could not be converted:",
                           b.Path("src/x.png") + ": it is not a regular file"}));
@@ -449,7 +450,7 @@ class BatchRunTest : public QObject {
     WriteSample(b.Path("src/one.png"), 1);
     b.Queue("src/one.png");
     const bool root_had_temp = QFile::exists("/temp.png");
-    b.form.PushButton2->click();
+    Controls(b.form).PushButton2->click();
     const auto reports = b.harness.dialogs.ErrorReports();
     QCOMPARE(reports.size(), 1);
     QVERIFY(reports[0].text.contains("at line 114"));
@@ -467,7 +468,7 @@ class BatchRunTest : public QObject {
     QFile::setPermissions(b.Path("out/photo.jpg"),
                           QFile::ReadOwner | QFile::WriteOwner);
     b.Queue("src/photo.png");
-    b.form.PushButton2->click();
+    Controls(b.form).PushButton2->click();
     QCOMPARE(b.Messages(), QStringList{"Done."});
     QCOMPARE(QFile::permissions(b.Path("out/photo.jpg")) & 0x0777,
              QFile::ReadUser | QFile::WriteUser);
@@ -486,12 +487,13 @@ class BatchRunTest : public QObject {
     QStringList shown;
     QTimer watch;
     connect(&watch, &QTimer::timeout, [&] {
-      const QString now = b.form.ProgressBar1->text() + " " +
-                          QString::number(b.form.ProgressBar1->value());
+      const QString now =
+          Controls(b.form).ProgressBar1->text() + " " +
+          QString::number(Controls(b.form).ProgressBar1->value());
       if (shown.value(shown.size() - 1) != now) shown << now;
     });
     watch.start(0);
-    b.form.PushButton2->click();
+    Controls(b.form).PushButton2->click();
     watch.stop();
     QCOMPARE(b.Messages(), QStringList{"Done."});
     for (int i = 0; i < names.size(); ++i) {
@@ -511,8 +513,8 @@ class BatchRunTest : public QObject {
     b.Queue("src/large.png");
     b.form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&b.form));
-    PaintClock clock(b.form.ProgressBar1, "Processing: large.png");
-    b.form.PushButton2->click();
+    PaintClock clock(Controls(b.form).ProgressBar1, "Processing: large.png");
+    Controls(b.form).PushButton2->click();
     QVERIFY(clock.set_at >= 0);
     QVERIFY2(clock.painted_at >= 0 && clock.painted_at - clock.set_at < 150,
              qPrintable(QString("shown %1 ms after it was set")
@@ -529,7 +531,7 @@ class BatchRunTest : public QObject {
                Save(b.Path("out/photo.jpg"), "kept");
                QFile::setPermissions(b.Path("out/photo.jpg"), QFile::ReadOwner);
                b.Queue("src/photo.png");
-               b.form.PushButton2->click();
+               Controls(b.form).PushButton2->click();
                CHILD_CHECK(Load(b.Path("out/photo.jpg")) == "kept");
                CHILD_CHECK(b.DoneLines().value(1) ==
                            b.Path("src/photo.png") +
@@ -562,7 +564,7 @@ class BatchRunTest : public QObject {
       WriteSample(b.Path(QString("src/%1.png").arg(i)), i);
       b.Queue(QString("src/%1.png").arg(i));
     }
-    b.form.PushButton2->click();
+    Controls(b.form).PushButton2->click();
     ::kill(attacker, SIGKILL);
     ::waitpid(attacker, nullptr, 0);
     QVERIFY(!QFile::exists(QString::fromUtf8(marker)));
@@ -594,18 +596,19 @@ class BatchRunTest : public QObject {
     QStringList captions;
     QTimer watch;
     connect(&watch, &QTimer::timeout,
-            [&] { captions << b.form.ProgressBar1->format(); });
+            [&] { captions << Controls(b.form).ProgressBar1->format(); });
     watch.start(0);
     QTimer::singleShot(0, [&] {
-      b.form.ListView1->setCurrentItem(b.form.ListView1->topLevelItem(0));
+      Controls(b.form).ListView1->setCurrentItem(
+          Controls(b.form).ListView1->topLevelItem(0));
       b.form.Pointer().Set(WindowPointer::State::kDefault);  // a hover
       QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
-      QCoreApplication::sendEvent(b.form.ListView1, &del);
-      b.form.PushButton4->click();
-      b.form.PushButton2->click();
+      QCoreApplication::sendEvent(Controls(b.form).ListView1, &del);
+      Controls(b.form).PushButton4->click();
+      Controls(b.form).PushButton2->click();
       rows_during = b.form.Files().Count();
     });
-    b.form.PushButton2->click();
+    Controls(b.form).PushButton2->click();
     QCOMPARE(rows_during, 3);
     watch.stop();
     for (int i = 0; i < 3; ++i) {

@@ -18,6 +18,7 @@
 
 #include "filelist/file_list.h"
 #include "support/as_ordinary_user.h"
+#include "support/controls.h"
 #include "support/fake_dialogs.h"
 #include "support/files.h"
 #include "support/form_harness.h"
@@ -93,7 +94,7 @@ class AddFolderTest : public QObject {
           "A/B/b1.png", "A/B/D/d.png", "A/C/c.png", "A/.H/h.png", "A/empty/"});
     const QString a = tree.filePath("A");
     harness.dialogs.folder_answers << a;
-    form.PushButton3->click();
+    Controls(form).PushButton3->click();
     const QStringList rows = Relative(Rows(form.Files()), a);
     QCOMPARE(Sorted(rows), Sorted({"a.png", "b.PNG", "B/b1.png", "C/c.png",
                                    ".H/h.png", "B/D/d.png"}));
@@ -108,7 +109,7 @@ class AddFolderTest : public QObject {
     // The next press opens at the folder chosen last; a second run of the
     // same folder lists every file again.
     harness.dialogs.folder_answers << a;
-    form.PushButton3->click();
+    Controls(form).PushButton3->click();
     QCOMPARE(harness.dialogs.browse_requests.last(),
              "Please select folder:|" + a);
     QCOMPARE(form.Files().Count(), 12);
@@ -119,7 +120,7 @@ class AddFolderTest : public QObject {
     Form1& form = harness.Load();
     harness.store.Write("LastFolder", "/srv/photos");
     form.Files().Append("/kept.png");
-    form.PushButton3->click();
+    Controls(form).PushButton3->click();
     QCOMPARE(Rows(form.Files()), QStringList{"/kept.png"});
     QCOMPARE(harness.store.Read("LastFolder", "-"), QString("/srv/photos"));
     QCOMPARE(harness.dialogs.browse_requests,
@@ -147,7 +148,7 @@ class AddFolderTest : public QObject {
     QVERIFY(QFile::link("/", tree.filePath("A/root")));
     QVERIFY(QFile::link(tree.filePath("A"), tree.filePath("L")));
     harness.dialogs.folder_answers << tree.filePath(chosen);
-    form.PushButton3->click();
+    Controls(form).PushButton3->click();
     QCOMPARE(Sorted(Relative(Rows(form.Files()), tree.filePath(chosen))),
              Sorted(rows));
   }
@@ -189,7 +190,7 @@ class AddFolderTest : public QObject {
       QVERIFY(::close(::creat((a + name).constData(), 0644)) == 0);
     }
     harness.dialogs.folder_answers << tree.filePath("A");
-    form.PushButton3->click();
+    Controls(form).PushButton3->click();
     const QStringList rows = Relative(Rows(form.Files()), tree.filePath("A"));
     // Removed by their bytes: the names are not text.
     for (const QByteArray& name : made) ::unlink((a + name).constData());
@@ -225,7 +226,7 @@ class AddFolderTest : public QObject {
                QFile::setPermissions(tree.filePath(locked),
                                      QFile::Permissions(permissions));
                harness.dialogs.folder_answers << tree.filePath("A");
-               form.PushButton3->click();
+               Controls(form).PushButton3->click();
                const QStringList found =
                    Relative(Rows(form.Files()), tree.filePath("A"));
                QFile::setPermissions(
@@ -262,7 +263,7 @@ class AddFolderTest : public QObject {
                                        QFile::ReadOwner);
                }
                harness.dialogs.folder_answers << tree.filePath("A");
-               form.PushButton3->click();
+               Controls(form).PushButton3->click();
                CHILD_CHECK((form.Files().Count() == 1) == added);
                return {};
              }),
@@ -359,7 +360,7 @@ class AddFolderTest : public QObject {
     auto* data = new QMimeData;
     data->setUrls(urls);
     bool accepted = false;
-    SendDrop(form.ListView1->viewport(), data, &accepted);
+    SendDrop(Controls(form).ListView1->viewport(), data, &accepted);
     delete data;
     QVERIFY(accepted);
     const QStringList found = Relative(Rows(form.Files()), tree.path());
@@ -404,7 +405,7 @@ class AddFolderTest : public QObject {
     auto* data = new QMimeData;
     data->setUrls({QUrl("file://" + host + tree.path() + file)});
     bool accepted = false;
-    SendDrop(form.ListView1->viewport(), data, &accepted);
+    SendDrop(Controls(form).ListView1->viewport(), data, &accepted);
     delete data;
     QCOMPARE(Relative(Rows(form.Files()), tree.path()), rows);
   }
@@ -415,10 +416,10 @@ class AddFolderTest : public QObject {
     auto* data = new QMimeData;
     data->setText("/etc/passwd");
     bool accepted = true;
-    SendDrop(form.ListView1->viewport(), data, &accepted);
+    SendDrop(Controls(form).ListView1->viewport(), data, &accepted);
     data->setUrls({QUrl("https://example.org/a.png")});
     bool web_accepted = true;
-    SendDrop(form.ListView1->viewport(), data, &web_accepted);
+    SendDrop(Controls(form).ListView1->viewport(), data, &web_accepted);
     delete data;
     QVERIFY(!accepted);
     QVERIFY(!web_accepted);

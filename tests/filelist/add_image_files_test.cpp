@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include "filelist/file_list.h"
+#include "support/controls.h"
 #include "support/form_harness.h"
 
 namespace {
@@ -57,7 +58,8 @@ class AddImageFilesTest : public QObject {
     FormHarness harness;
     Form1& form = harness.Load();
     harness.dialogs.file_answers = answers;
-    for (int i = 0; i < answers.size(); ++i) form.PushButton1->click();
+    for (int i = 0; i < answers.size(); ++i)
+      Controls(form).PushButton1->click();
     QCOMPARE(harness.dialogs.open_requests.value(0),
              QString("Add File(s) - Hold Ctrl or Shift to select multiple "
                      "files|All PNG (*.png)"));
@@ -110,7 +112,7 @@ class AddImageFilesTest : public QObject {
     }
     const QString shown = QFile::decodeName(folder + names[0]);
     harness.dialogs.file_answers << shown;
-    form.PushButton1->click();
+    Controls(form).PushButton1->click();
     // Removed by their bytes: the names are not text.
     for (const QByteArray& name : names) ::unlink(folder + name);
     if (names[0].contains('/')) ::rmdir(folder + names[0].split('/')[0]);

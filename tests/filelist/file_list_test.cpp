@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include "support/controls.h"
 #include "support/form_harness.h"
 
 namespace {
@@ -29,18 +30,21 @@ struct Queue {
     form.show();
     for (const QString& p : paths) form.Files().Append(p);
   }
-  QWidget* Viewport() { return form.ListView1->viewport(); }
+  QWidget* Viewport() { return Controls(form).ListView1->viewport(); }
   void Press(int row) {
-    Send(Viewport(), QEvent::MouseButtonPress, RowCentre(form.ListView1, row));
+    Send(Viewport(), QEvent::MouseButtonPress,
+         RowCentre(Controls(form).ListView1, row));
   }
   void MoveTo(int row) {
-    Send(Viewport(), QEvent::MouseMove, RowCentre(form.ListView1, row));
+    Send(Viewport(), QEvent::MouseMove,
+         RowCentre(Controls(form).ListView1, row));
   }
   void Release() {
     Send(Viewport(), QEvent::MouseButtonRelease, QPoint(2, 2), Qt::NoButton);
   }
   void Delete() {
-    QTest::keyClick(form.ListView1, Qt::Key_Delete, Qt::ShiftModifier);
+    QTest::keyClick(Controls(form).ListView1, Qt::Key_Delete,
+                    Qt::ShiftModifier);
   }
 
   FormHarness harness;
@@ -81,8 +85,8 @@ class FileListTest : public QObject {
     for (int way = 0; way < 2; ++way) {
       Queue q(rows);
       if (selected)
-        q.form.ListView1->setCurrentItem(
-            q.form.ListView1->topLevelItem(selected - 1));
+        Controls(q.form).ListView1->setCurrentItem(
+            Controls(q.form).ListView1->topLevelItem(selected - 1));
       if (busy) q.form.Pointer().Set(WindowPointer::State::kBusy);
       if (way == 0) {
         q.Delete();
@@ -96,10 +100,10 @@ class FileListTest : public QObject {
   void ClearList() {
     Queue q(kFive);
     q.form.Pointer().Set(WindowPointer::State::kBusy);
-    q.form.PushButton4->click();
+    Controls(q.form).PushButton4->click();
     QCOMPARE(q.form.Files().Count(), 5);
     q.form.Pointer().Set(WindowPointer::State::kDefault);
-    q.form.PushButton4->click();
+    Controls(q.form).PushButton4->click();
     QCOMPARE(q.form.Files().Count(), 0);
     QCOMPARE(q.form.Files().DragItem(), 0);
   }
@@ -108,10 +112,10 @@ class FileListTest : public QObject {
     Queue q(kFive);
     q.form.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&q.form));
-    q.form.PushButton1->setFocus();
+    Controls(q.form).PushButton1->setFocus();
     q.Press(4);
     q.Release();
-    QVERIFY(q.form.ListView1->hasFocus());
+    QVERIFY(Controls(q.form).ListView1->hasFocus());
     QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::ControlModifier);
     QCoreApplication::sendEvent(QApplication::focusWidget(), &del);
     QCOMPARE(Rows(q.form.Files()),
@@ -171,7 +175,7 @@ class FileListTest : public QObject {
     QStringList many;
     for (int i = 1; i <= 60; ++i) many << QString("/p/%1.png").arg(i);
     Queue q(many);
-    QScrollBar* bar = q.form.ListView1->verticalScrollBar();
+    QScrollBar* bar = Controls(q.form).ListView1->verticalScrollBar();
     QCOMPARE(bar->value(), 0);
     q.Press(1);
     const int bottom = q.Viewport()->height() - 2;

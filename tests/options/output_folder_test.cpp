@@ -2,6 +2,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "support/controls.h"
 #include "support/form_harness.h"
 
 class OutputFolderTest : public QObject {
@@ -32,10 +33,10 @@ class OutputFolderTest : public QObject {
     harness.store.Write("LastFolder", "/added/from");
     Form1& form = harness.Load();
     harness.dialogs.folder_answers << chosen;
-    form.PushButton6->click();
+    Controls(form).PushButton6->click();
     QCOMPARE(harness.dialogs.browse_requests,
              QStringList{"Please select folder:|/earlier"});
-    QCOMPARE(form.Text2->text(), text2);
+    QCOMPARE(Controls(form).Text2->text(), text2);
     QCOMPARE(harness.store.Read("Text2", ""), text2);
     QCOMPARE(harness.store.Read("LastFolderDot", ""), last);
     QCOMPARE(harness.store.Read("LastFolder", ""), QString("/added/from"));
@@ -47,9 +48,9 @@ class OutputFolderTest : public QObject {
     Form1& form = harness.Load();
     QTemporaryDir tree;
     harness.dialogs.folder_answers << "/srv/out" << tree.path() << "/srv/b";
-    form.PushButton6->click();
-    form.PushButton3->click();
-    form.PushButton6->click();
+    Controls(form).PushButton6->click();
+    Controls(form).PushButton3->click();
+    Controls(form).PushButton6->click();
     QCOMPARE(harness.dialogs.browse_requests,
              QStringList({"Please select folder:|", "Please select folder:|",
                           "Please select folder:|/srv/out"}));

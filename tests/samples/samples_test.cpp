@@ -7,6 +7,7 @@
 #include "base/settings_store.h"
 #include "filelist/file_list.h"
 #include "samples/scramble.h"
+#include "support/controls.h"
 #include "support/files.h"
 #include "support/form_harness.h"
 
@@ -100,7 +101,7 @@ class SamplesTest : public QObject {
     QCOMPARE(recorded.size(), 1000);
     QVERIFY(harness.dialogs.ErrorReports().isEmpty());
     harness.dialogs.yes_answers << false;
-    form.PushButton5->click();
+    Controls(form).PushButton5->click();
     QCOMPARE(form.Files().Count(), 1000);
   }
 
@@ -115,8 +116,8 @@ class SamplesTest : public QObject {
     QFile::remove(samples + "/gone.png");
     form.Files().Append(samples.toUpper() + "/A.PNG");  // case counts
     harness.dialogs.yes_answers << true << false;
-    form.PushButton5->click();
-    form.PushButton5->click();
+    Controls(form).PushButton5->click();
+    Controls(form).PushButton5->click();
     QStringList rows = Rows(form.Files()).mid(1);
     rows.sort();
     QCOMPARE(rows, QStringList({samples + "/a.png", samples + "/b.png"}));
@@ -129,7 +130,7 @@ class SamplesTest : public QObject {
   void WithoutARecordNothingIsAdded() {
     FormHarness harness;
     Form1& form = harness.Make();  // no start-up: no record
-    form.PushButton5->click();
+    Controls(form).PushButton5->click();
     QCOMPARE(form.Files().Count(), 0);
     QCOMPARE(harness.dialogs.questions.size(), 1);
     QVERIFY(harness.dialogs.ErrorReports().isEmpty());
