@@ -9,6 +9,7 @@
 #include "conversion_error.h"
 #include "image_reader.h"
 #include "libpng_reader.h"
+#include "open_png.h"
 
 namespace lumeconv {
 

@@ -13,6 +13,7 @@
 #include <QTreeWidget>
 
 #include "app/caption_bar.h"
+#include "app/control_options.h"
 #include "app/progress_bar_sink.h"
 #include "app/twips.h"
 #include "base/shutdown.h"
@@ -150,10 +151,12 @@ void Form1::WireHandlers() {
       [this] { return batch_run_ && batch_run_->Running(); });
   shell_drops_ =
       std::make_unique<ShellDrops>(ListView1, *file_list_, env_.dialogs);
+  run_options_ =
+      std::make_unique<ControlOptions>(Slider1, Option1, Option2, Text2);
   progress_ = std::make_unique<ProgressBarSink>(ProgressBar1);
   batch_run_ =
-      std::make_unique<BatchRun>(*this, *progress_, *file_list_, pointer_,
-                                 env_.dialogs, application_title_);
+      std::make_unique<BatchRun>(*run_options_, *progress_, *file_list_,
+                                 pointer_, env_.dialogs, application_title_);
   connect(PushButton2, &QPushButton::clicked, this,
           [this] { PushButton2_Click(); });
   connect(PushButton1, &QPushButton::clicked, this,
@@ -227,14 +230,6 @@ void Form1::PushButton5_Click() {
 }
 
 void Form1::closeEvent(QCloseEvent*) { EndProcess(); }
-
-int Form1::Quality() const { return Slider1->value(); }
-
-bool Form1::SaveInChosenFolder() const { return Option1->isChecked(); }
-
-QString Form1::ChosenFolder() const { return Text2->text(); }
-
-bool Form1::SaveBesideOriginal() const { return Option2->isChecked(); }
 
 void Form1::ShowCentred() {
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();

@@ -7,10 +7,10 @@
 #include <memory>
 
 #include "base/window_pointer.h"
-#include "convert/run_view.h"
 
 class BatchRun;
 class Dialogs;
+class ControlOptions;
 class FileList;
 class ProgressBarSink;
 class ShellDrops;
@@ -34,18 +34,12 @@ struct Form1Environment {
 
 // The main window: every control, the start-up steps and the handlers that
 // hand each event to the subsystem that owns it.
-// The main window; a batch run reads the output options through it.
-class Form1 : public QWidget, public RunOptions {
+class Form1 : public QWidget {
   Q_OBJECT
 
  public:
   explicit Form1(Form1Environment environment);
   ~Form1() override;
-
-  int Quality() const override;
-  bool SaveInChosenFolder() const override;
-  QString ChosenFolder() const override;
-  bool SaveBesideOriginal() const override;
 
   // The start-up steps; the caller shows the window afterwards.
   void Form_Load();
@@ -98,6 +92,7 @@ class Form1 : public QWidget, public RunOptions {
   std::unique_ptr<OutputOptions> output_options_;
   std::unique_ptr<FileList> file_list_;
   std::unique_ptr<ShellDrops> shell_drops_;
+  std::unique_ptr<ControlOptions> run_options_;
   std::unique_ptr<ProgressBarSink> progress_;
   std::unique_ptr<BatchRun> batch_run_;
   QHash<QObject*, WindowPointer::State> hover_states_;

@@ -1,4 +1,4 @@
-#include "fuzz/reader_agreement.h"
+#include "reader_agreement.h"
 
 #include <zlib.h>
 

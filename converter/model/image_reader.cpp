@@ -3,8 +3,6 @@
 #include <cstring>
 
 #include "conversion_error.h"
-#include "layout_check.h"
-#include "png_reader.h"
 
 namespace lumeconv {
 
@@ -33,13 +31,6 @@ void ImageReader::ReadRawRows(uint8_t* out, size_t count) {
   for (size_t i = 0; i < count; ++i) {
     std::memcpy(out + i * row_bytes, NextRawRow(), row_bytes);
   }
-}
-
-std::unique_ptr<ImageReader> OpenPng(ByteSource& source) {
-  return OpenCheckingLayout(
-      source, [](ByteSource& unscanned) -> std::unique_ptr<ImageReader> {
-        return std::make_unique<PngReader>(unscanned);
-      });
 }
 
 std::vector<uint8_t> ExifWithoutPrefix(const uint8_t* data, size_t size) {

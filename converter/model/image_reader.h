@@ -80,8 +80,6 @@ class ImageReader {
 // kept as the reference the own one is tested against.
 using ImageOpener = std::unique_ptr<ImageReader> (*)(ByteSource& source);
 
-std::unique_ptr<ImageReader> OpenPng(ByteSource& source);
-
 // eXIf data as libpng hands it over, with a leading "Exif\0\0" removed.
 std::vector<uint8_t> ExifWithoutPrefix(const uint8_t* data, size_t size);
 

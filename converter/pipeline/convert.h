@@ -4,6 +4,7 @@
 #include <string>
 
 #include "image_reader.h"
+#include "open_png.h"
 
 namespace lumeconv {
 
