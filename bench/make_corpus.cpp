@@ -63,6 +63,48 @@ double Texture(uint32_t x, uint32_t y, int channel, unsigned seed) {
   return detail * (0.3 + busy);
 }
 
+// A PNG file written by libpng with its default filters; a failure ends
+// the program.
+class PngFile {
+ public:
+  PngFile(const std::string& path, uint32_t width, uint32_t height, int depth,
+          int colour_type, int interlace)
+      : path_(path), file_(std::fopen(path.c_str(), "wb")) {
+    png_ =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, &path_, Fail, nullptr);
+    info_ = png_create_info_struct(png_);
+    if (!file_ || !png_ || !info_) Fail(png_, "cannot open");
+    png_init_io(png_, file_);
+    png_set_IHDR(png_, info_, width, height, depth, colour_type, interlace,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png_, info_);
+  }
+  ~PngFile() {
+    png_write_end(png_, nullptr);
+    png_destroy_write_struct(&png_, &info_);
+    std::fclose(file_);
+  }
+  PngFile(const PngFile&) = delete;
+  PngFile& operator=(const PngFile&) = delete;
+
+  png_structp Png() { return png_; }
+  void Row(const uint8_t* row) { png_write_row(png_, row); }
+
+ private:
+  [[noreturn]] static void Fail(png_structp png, png_const_charp message) {
+    const auto* path =
+        png ? static_cast<const std::string*>(png_get_error_ptr(png)) : nullptr;
+    std::fprintf(stderr, "cannot write %s: %s\n",
+                 path ? path->c_str() : "a PNG file", message);
+    std::exit(1);
+  }
+
+  std::string path_;
+  FILE* file_;
+  png_structp png_ = nullptr;
+  png_infop info_ = nullptr;
+};
+
 void Write(const std::string& path, const Picture& p, unsigned seed) {
   std::mt19937 random(seed);
   std::uniform_real_distribution<double> unit(0, 1);
@@ -81,24 +123,13 @@ void Write(const std::string& path, const Picture& p, unsigned seed) {
   }
   std::normal_distribution<double> noise(0, 0.012);
 
-  FILE* file = std::fopen(path.c_str(), "wb");
-  png_structp png =
-      png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  if (!file || setjmp(png_jmpbuf(png))) {
-    std::fprintf(stderr, "cannot write %s\n", path.c_str());
-    std::exit(1);
-  }
-  png_init_io(png, file);
   const int channels = p.alpha ? 4 : 3;
-  png_set_IHDR(png, info, p.width, p.height, p.sixteen ? 16 : 8,
+  PngFile file(path, p.width, p.height, p.sixteen ? 16 : 8,
                p.alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
-               p.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  if (p.sixteen) png_set_swap(png);
+               p.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE);
+  if (p.sixteen) png_set_swap(file.Png());
   const size_t row_bytes = size_t{p.width} * channels * (p.sixteen ? 2 : 1);
-  const int passes = png_set_interlace_handling(png);
+  const int passes = png_set_interlace_handling(file.Png());
   std::vector<uint8_t> image;
   std::vector<uint8_t> row(row_bytes);
   if (p.interlaced) image.resize(row_bytes * p.height);
@@ -137,18 +168,15 @@ void Write(const std::string& path, const Picture& p, unsigned seed) {
         }
       }
     }
-    if (!p.interlaced) png_write_row(png, out);
+    if (!p.interlaced) file.Row(out);
   }
   if (p.interlaced) {
     for (int pass = 0; pass < passes; ++pass) {
       for (uint32_t y = 0; y < p.height; ++y) {
-        png_write_row(png, image.data() + row_bytes * y);
+        file.Row(image.data() + row_bytes * y);
       }
     }
   }
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  std::fclose(file);
 }
 
 // A desktop screenshot: flat panels with title bars and borders, and rows
@@ -195,25 +223,8 @@ void WriteScreenshot(const std::string& path, uint32_t width, uint32_t height,
       }
     }
   }
-  FILE* file = std::fopen(path.c_str(), "wb");
-  png_structp png =
-      png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  if (!file || setjmp(png_jmpbuf(png))) {
-    std::fprintf(stderr, "cannot write %s\n", path.c_str());
-    std::exit(1);
-  }
-  png_init_io(png, file);
-  png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  for (uint32_t y = 0; y < height; ++y) {
-    png_write_row(png, &image[size_t{y} * width * 3]);
-  }
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  std::fclose(file);
+  PngFile file(path, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE);
+  for (uint32_t y = 0; y < height; ++y) file.Row(&image[size_t{y} * width * 3]);
 }
 
 }  // namespace
