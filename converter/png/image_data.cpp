@@ -63,8 +63,8 @@ Inflater::Step ImageData::Pump(uint8_t* out, size_t n, bool* starved) {
     }
     return step;
   }
-  // ISA-L may hold decoded bytes back, so it is asked first and only fed
-  // when it gives nothing from what it has.
+  // A strict engine may hold decoded bytes back, so it is asked first and
+  // only fed when it gives nothing from what it has.
   Inflater::Step step = inflater_->Inflate(input_.data() + input_at_,
                                            piece_end_ - input_at_, out, n);
   input_at_ += step.consumed;
@@ -86,7 +86,12 @@ bool ImageData::Fill(uint8_t* out, size_t n) {
     bool starved = false;
     const Inflater::Step step = Pump(out + got, n - got, &starved);
     got += step.produced;
-    if (starved) ThrowDamaged("Not enough image data");
+    if (starved) {
+      // A stream cut short inside a unit the strict engines wait for whole
+      // may hold damage zlib sees first.
+      if (!zlib_) return false;
+      ThrowDamaged("Not enough image data");
+    }
     switch (step.status) {
       case Inflater::Status::kOk:
         break;
@@ -123,8 +128,9 @@ void ImageData::SwitchToZlib() {
 void ImageData::ReadRows(uint8_t* out, size_t row_bytes, size_t count) {
   for (size_t done = 0; done < count;) {
     // zlib's verdict may hang on the size of each call, so it gets rows one
-    // by one, as from the reference; ISA-L fills all that are left at once.
-    const size_t rows = inflater_->IsalInflates() ? count - done : 1;
+    // by one, as from the reference; the strict engines fill all that are
+    // left at once.
+    const size_t rows = inflater_->HoldsToWindow() ? count - done : 1;
     if (!Fill(out + done * row_bytes, rows * row_bytes)) {
       SwitchToZlib();
       continue;
@@ -139,7 +145,7 @@ void ImageData::ReadRows(uint8_t* out, size_t row_bytes, size_t count) {
 }
 
 void ImageData::Finish() {
-  // With ISA-L the rest of the stream is read to its end; anything else it
+  // A strict engine reads the rest of the stream to its end; anything else it
   // meets there is left to zlib to judge.
   uint8_t sink[kPiece];
   while (!stream_ended_ && !zlib_) {

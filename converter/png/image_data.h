@@ -14,10 +14,11 @@ class ByteSource;
 class ChunkReader;
 
 // The zlib stream spread over a PNG's IDAT chunks, read one row at a time.
-// It is inflated with ISA-L; when that meets damage, the stream is read
-// again from its start with zlib, asked for the same rows in the same
-// pieces as the reference decoder asks, so that a damaged file fails or
-// passes exactly as it does there.
+// It is inflated with a strict engine (ISA-L, or DeflateStream for small
+// windows); when that meets damage, the stream is read again from its start
+// with zlib, asked for the same rows in the same pieces as the reference
+// decoder asks, so that a damaged file fails or passes exactly as it does
+// there.
 class ImageData {
  public:
   // `chunks` stands at the start of the first IDAT chunk's data; `source`
@@ -45,8 +46,8 @@ class ImageData {
   // Makes the next piece of compressed bytes current; false when the chunk
   // after the image data is not IDAT.
   bool NextInput();
-  // Exactly n bytes, or throws; with ISA-L, damage returns false instead,
-  // for zlib to judge.
+  // Exactly n bytes, or throws; with a strict engine, damage or input that
+  // runs out returns false instead, for zlib to judge.
   bool Fill(uint8_t* out, size_t n);
   void SwitchToZlib();
   void CheckRestWithZlib();

@@ -5,6 +5,8 @@
 #include <climits>
 #include <string_view>
 
+#include "deflate_stream.h"
+
 #ifdef LUMECONV_HAVE_ISAL
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
@@ -61,15 +63,18 @@ class ZlibStream {
 
 // ISA-L inflates raw deflate data and checks the trailing Adler-32; the
 // two-byte zlib header is checked here with zlib's own rules. ISA-L does
-// not hold a stream to a window smaller than 32 KiB, so such streams (small
-// images only) go to zlib, which refuses a match reaching too far back.
+// not hold a stream to a window smaller than 32 KiB (optimisers write one
+// for Huffman-only and run-length streams, libpng for small images), so
+// such a stream goes to DeflateStream, which refuses a match reaching past
+// the window. Either is stricter than zlib, which lets such a match reach
+// into what the same call wrote; the caller then lets zlib judge.
 struct Inflater::State {
   inflate_state isal;
   ZlibStream zlib;
+  std::unique_ptr<DeflateStream> small_window;
   uint8_t header[2];
   int header_bytes = 0;
   bool zlib_only = false;
-  bool small_window = false;
   bool failed = false;
 };
 
@@ -94,7 +99,7 @@ void Inflater::Reset() {
   isal_inflate_init(&state_->isal);
   state_->isal.crc_flag = ISAL_ZLIB_NO_HDR_VER;
   state_->header_bytes = 0;
-  state_->small_window = false;
+  state_->small_window.reset();
   state_->failed = false;
 }
 
@@ -118,38 +123,36 @@ Inflater::Step Inflater::Inflate(const uint8_t* in, size_t in_size,
       return {Status::kBadData, header_taken, 0};
     }
     if (window_bits < 15) {
-      s.small_window = true;
-      if (!s.zlib.Reset() ||
-          s.zlib.Inflate(s.header, 2, out, 0).consumed != 2) {
-        s.failed = true;
-        return {Status::kBadData, header_taken, 0};
-      }
+      s.small_window =
+          std::make_unique<DeflateStream>(uint32_t{1} << window_bits);
     }
   }
   if (s.header_bytes < 2) return {Status::kOk, header_taken, 0};
-
-  Step step;
   if (s.small_window) {
-    step = s.zlib.Inflate(in + header_taken, in_size - header_taken, out,
-                          out_size);
-  } else {
-    // ISA-L counts in 32 bits; the callers never pass more than that.
-    s.isal.next_in = const_cast<uint8_t*>(in + header_taken);
-    s.isal.avail_in = static_cast<uint32_t>(in_size - header_taken);
-    s.isal.next_out = out;
-    s.isal.avail_out =
-        static_cast<uint32_t>(out_size > UINT32_MAX ? UINT32_MAX : out_size);
-    const uint32_t given = s.isal.avail_in;
-    const uint32_t room = s.isal.avail_out;
-    const int result = isal_inflate(&s.isal);
-    step = {Status::kOk, given - s.isal.avail_in, room - s.isal.avail_out};
-    if (result == ISAL_INCORRECT_CHECKSUM) {
-      step.status = Status::kBadCheck;
-    } else if (result < 0 || result == ISAL_NEED_DICT) {
-      step.status = Status::kBadData;
-    } else if (s.isal.block_state == ISAL_BLOCK_FINISH) {
-      step.status = Status::kEnded;
-    }
+    Step step = s.small_window->Decode(in + header_taken,
+                                       in_size - header_taken, out, out_size);
+    step.consumed += header_taken;
+    s.failed =
+        step.status == Status::kBadData || step.status == Status::kBadCheck;
+    return step;
+  }
+
+  // ISA-L counts in 32 bits; the callers never pass more than that.
+  s.isal.next_in = const_cast<uint8_t*>(in + header_taken);
+  s.isal.avail_in = static_cast<uint32_t>(in_size - header_taken);
+  s.isal.next_out = out;
+  s.isal.avail_out =
+      static_cast<uint32_t>(out_size > UINT32_MAX ? UINT32_MAX : out_size);
+  const uint32_t given = s.isal.avail_in;
+  const uint32_t room = s.isal.avail_out;
+  const int result = isal_inflate(&s.isal);
+  Step step{Status::kOk, given - s.isal.avail_in, room - s.isal.avail_out};
+  if (result == ISAL_INCORRECT_CHECKSUM) {
+    step.status = Status::kBadCheck;
+  } else if (result < 0 || result == ISAL_NEED_DICT) {
+    step.status = Status::kBadData;
+  } else if (s.isal.block_state == ISAL_BLOCK_FINISH) {
+    step.status = Status::kEnded;
   }
   step.consumed += header_taken;
   if (step.status == Status::kBadData || step.status == Status::kBadCheck) {
@@ -158,12 +161,15 @@ Inflater::Step Inflater::Inflate(const uint8_t* in, size_t in_size,
   return step;
 }
 
-bool Inflater::IsalInflates() const {
-  return !state_->zlib_only && state_->header_bytes == 2 &&
-         !state_->small_window;
+bool Inflater::HoldsToWindow() const {
+  return !state_->zlib_only && state_->header_bytes == 2;
 }
 
 const char* Inflater::Engine() { return "ISA-L"; }
+
+uint32_t Adler32(uint32_t adler, const uint8_t* data, size_t size) {
+  return size == 0 ? adler : isal_adler32(adler, data, size);
+}
 
 uint32_t Crc32(uint32_t crc, const uint8_t* data, size_t size) {
   while (size > 0) {
@@ -194,9 +200,19 @@ Inflater::Step Inflater::Inflate(const uint8_t* in, size_t in_size,
   return step;
 }
 
-bool Inflater::IsalInflates() const { return false; }
+bool Inflater::HoldsToWindow() const { return false; }
 
 const char* Inflater::Engine() { return "zlib"; }
+
+uint32_t Adler32(uint32_t adler, const uint8_t* data, size_t size) {
+  while (size > 0) {
+    const uInt piece = size > UINT_MAX ? UINT_MAX : static_cast<uInt>(size);
+    adler = static_cast<uint32_t>(adler32(adler, data, piece));
+    data += piece;
+    size -= piece;
+  }
+  return adler;
+}
 
 uint32_t Crc32(uint32_t crc, const uint8_t* data, size_t size) {
   while (size > 0) {

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "inflater.h"
+
+namespace lumeconv {
+
+// Deflate data and the Adler-32 after it, decoded strictly: a match that
+// reaches past `window` bytes, a code set zlib would refuse, or anything
+// else in doubt ends in kBadData, for zlib to judge the stream. It never
+// gives other bytes than zlib for a stream zlib accepts.
+//
+// Works like one zlib inflate call per Decode(), in pieces of any size on
+// either side. Bytes it has decoded are handed out before any failure.
+class DeflateStream {
+ public:
+  explicit DeflateStream(uint32_t window);
+  ~DeflateStream();
+  DeflateStream(const DeflateStream&) = delete;
+  DeflateStream& operator=(const DeflateStream&) = delete;
+
+  Inflater::Step Decode(const uint8_t* in, size_t in_size, uint8_t* out,
+                        size_t out_size);
+
+  // One Huffman code's decoding table; see deflate_stream.cpp.
+  struct Table {
+    std::vector<uint32_t> entries;
+    int primary_bits = 0;
+  };
+
+ private:
+  enum class Mode {
+    kBlockHeader,
+    kStored,
+    kCodes,
+    kTrailer,
+    kEnded,
+    kBad,
+    kBadCheck
+  };
+  struct Cursor;
+
+  // Decodes from `c` until the buffer is full, the input runs short inside
+  // a unit (a header, a symbol with its match, the trailer), or the stream
+  // ends or fails. Returns false when input ran short, with `c` at the
+  // start of the unit that did not fit.
+  bool Run(Cursor& c);
+  bool BlockHeader(Cursor& c);
+  bool Stored(Cursor& c);
+  bool Codes(Cursor& c);
+  bool Trailer(Cursor& c);
+  // Symbols while input and room are plenty: no checks for either.
+  void FastCodes(Cursor& c);
+  // One literal, end of block or match, checked; false when input is short.
+  bool SlowSymbol(Cursor& c);
+  bool Match(uint32_t length, uint32_t distance);
+  void Refill(Cursor& c);
+  void Slide();
+  void Fail() { mode_ = Mode::kBad; }
+
+  uint32_t window_;
+  Mode mode_ = Mode::kBlockHeader;
+  bool last_block_ = false;
+  uint32_t stored_left_ = 0;
+  const Table* lit_ = nullptr;
+  const Table* dist_ = nullptr;
+  Table dynamic_lit_;
+  Table dynamic_dist_;
+
+  uint64_t bits_ = 0;  // unread bits, first in the lowest; beyond count_,
+                       // zeros or the next bits of the input
+  int count_ = 0;
+
+  // Decoded bytes: the window behind, then those not yet handed out.
+  std::vector<uint8_t> buf_;
+  size_t read_ = 0;
+  size_t write_ = 0;
+  size_t checked_ = 0;  // up to here in the Adler-32
+  uint64_t slid_ = 0;   // bytes moved out of the buffer's front
+  uint32_t adler_ = 1;
+
+  // The start of a unit that did not fit in the last call's input.
+  std::vector<uint8_t> carry_;
+  size_t carried_ = 0;
+};
+
+}  // namespace lumeconv
