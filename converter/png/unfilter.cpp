@@ -8,44 +8,105 @@ namespace lumeconv {
 
 namespace {
 
-void SubPortable(uint8_t* row, const uint8_t*, size_t size, int bpp) {
-  for (size_t i = bpp; i < size; ++i) row[i] += row[i - bpp];
-}
-
 void UpPortable(uint8_t* row, const uint8_t* prior, size_t size, int) {
   for (size_t i = 0; i < size; ++i) row[i] += prior[i];
 }
 
-void AveragePortable(uint8_t* row, const uint8_t* prior, size_t size, int bpp) {
-  const size_t lead = static_cast<size_t>(bpp) < size ? bpp : size;
-  for (size_t i = 0; i < lead; ++i) row[i] += prior[i] >> 1;
-  for (size_t i = lead; i < size; ++i) {
-    row[i] += (row[i - bpp] + prior[i]) >> 1;
+// What each filter adds to a byte, from the result a pixel to its left (a),
+// the byte above (b) and the one above a (c).
+struct SubOf {
+  int operator()(int a, int, int) const { return a; }
+};
+struct AverageOf {
+  int operator()(int a, int b, int) const { return (a + b) >> 1; }
+};
+// Without branches: which predictor wins follows the picture's noise, and
+// a mispredicted branch costs more than the whole choice.
+struct PaethOf {
+  int operator()(int a, int b, int c) const {
+    const int pa = std::abs(b - c);
+    const int pb = std::abs(a - c);
+    const int pc = std::abs(a + b - 2 * c);
+    const int b_or_c = pb <= pc ? b : c;
+    return (pa <= pb) & (pa <= pc) ? a : b_or_c;
+  }
+};
+
+// Each byte waits on the one a pixel to its left, so that byte is carried
+// in a register rather than read back from the row just written, and the
+// bytes of a pixel are separate chains the processor runs side by side.
+template <int kBpp, typename Add>
+void Walk(uint8_t* row, const uint8_t* prior, size_t size, Add add) {
+  int a[kBpp] = {};
+  int c[kBpp] = {};
+  for (size_t i = 0; i < size; i += kBpp) {
+    for (int k = 0; k < kBpp && i + k < size; ++k) {
+      const int b = prior[i + k];
+      a[k] = (row[i + k] + add(a[k], b, c[k])) & 0xff;
+      row[i + k] = static_cast<uint8_t>(a[k]);
+      c[k] = b;
+    }
   }
 }
 
-inline uint8_t Predict(int a, int b, int c) {
-  const int pa = std::abs(b - c);
-  const int pb = std::abs(a - c);
-  const int pc = std::abs(a + b - 2 * c);
-  if (pa <= pb && pa <= pc) return static_cast<uint8_t>(a);
-  return static_cast<uint8_t>(pb <= pc ? b : c);
-}
-
-void PaethPortable(uint8_t* row, const uint8_t* prior, size_t size, int bpp) {
-  const size_t lead = static_cast<size_t>(bpp) < size ? bpp : size;
-  for (size_t i = 0; i < lead; ++i) row[i] += prior[i];
-  for (size_t i = lead; i < size; ++i) {
-    row[i] += Predict(row[i - bpp], prior[i], prior[i - bpp]);
+// Two rows, `second` below `first`, in one pass: their chains run side by
+// side too.
+template <int kBpp, typename Add>
+void WalkPair(uint8_t* first, uint8_t* second, const uint8_t* prior,
+              size_t size, Add add) {
+  int a1[kBpp] = {};
+  int c1[kBpp] = {};
+  int a2[kBpp] = {};
+  int c2[kBpp] = {};
+  for (size_t i = 0; i < size; i += kBpp) {
+    for (int k = 0; k < kBpp && i + k < size; ++k) {
+      const int b = prior[i + k];
+      a1[k] = (first[i + k] + add(a1[k], b, c1[k])) & 0xff;
+      first[i + k] = static_cast<uint8_t>(a1[k]);
+      c1[k] = b;
+      a2[k] = (second[i + k] + add(a2[k], a1[k], c2[k])) & 0xff;
+      second[i + k] = static_cast<uint8_t>(a2[k]);
+      c2[k] = a1[k];
+    }
   }
 }
 
-// Without vectors, two rows are simply one after the other.
-template <FilterKernel kOne>
-void OneThenTheOther(uint8_t* first, uint8_t* second, const uint8_t* prior,
+// Every pixel size a PNG has: 1 to 4, 6 or 8 bytes.
+template <typename Add>
+void ByPixelSize(uint8_t* row, const uint8_t* prior, size_t size, int bpp) {
+  switch (bpp) {
+    case 1:
+      return Walk<1>(row, prior, size, Add());
+    case 2:
+      return Walk<2>(row, prior, size, Add());
+    case 3:
+      return Walk<3>(row, prior, size, Add());
+    case 4:
+      return Walk<4>(row, prior, size, Add());
+    case 6:
+      return Walk<6>(row, prior, size, Add());
+    default:
+      return Walk<8>(row, prior, size, Add());
+  }
+}
+
+template <typename Add>
+void PairByPixelSize(uint8_t* first, uint8_t* second, const uint8_t* prior,
                      size_t size, int bpp) {
-  kOne(first, prior, size, bpp);
-  kOne(second, first, size, bpp);
+  switch (bpp) {
+    case 1:
+      return WalkPair<1>(first, second, prior, size, Add());
+    case 2:
+      return WalkPair<2>(first, second, prior, size, Add());
+    case 3:
+      return WalkPair<3>(first, second, prior, size, Add());
+    case 4:
+      return WalkPair<4>(first, second, prior, size, Add());
+    case 6:
+      return WalkPair<6>(first, second, prior, size, Add());
+    default:
+      return WalkPair<8>(first, second, prior, size, Add());
+  }
 }
 
 bool Apply(const FilterKernels& kernels, uint8_t filter, uint8_t* row,
@@ -83,12 +144,12 @@ const FilterKernels& Chosen() {
 
 FilterKernels PortableKernels() {
   return {"portable",
-          SubPortable,
+          ByPixelSize<SubOf>,
           UpPortable,
-          AveragePortable,
-          PaethPortable,
-          OneThenTheOther<AveragePortable>,
-          OneThenTheOther<PaethPortable>};
+          ByPixelSize<AverageOf>,
+          ByPixelSize<PaethOf>,
+          PairByPixelSize<AverageOf>,
+          PairByPixelSize<PaethOf>};
 }
 
 bool Unfilter(uint8_t filter, uint8_t* row, const uint8_t* prior, size_t size,
