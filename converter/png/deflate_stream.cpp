@@ -17,14 +17,14 @@ constexpr size_t kSlack = 16;
 // The largest unit is a block header of codes: under 600 bytes.
 constexpr size_t kCarry = 2048;
 constexpr size_t kLargestUnit = 1024;
-constexpr int kLitBits = 10;
+constexpr int kLitBits = 11;
 constexpr int kDistBits = 8;
 
 // A table entry: bits 0-5 the code's length (for a link: the primary
 // bits), 8-11 the extra bits to read (for a link: the sub-table's bits),
-// 12-14 the kind, 16-31 the value (a literal, a base length or distance, or
-// where a sub-table starts). The length comes first, so that it shifts the
-// bits as it stands.
+// 12-14 the kind, 15 set for two literals, 16-31 the value (one literal or
+// two, a base length or distance, or where a sub-table starts). The length
+// comes first, so that it shifts the bits as it stands.
 enum Kind : uint32_t { kLiteral, kBase, kEnd, kLink, kInvalid };
 
 constexpr uint32_t MakeEntry(Kind kind, uint32_t value, uint32_t extra = 0,
@@ -33,6 +33,8 @@ constexpr uint32_t MakeEntry(Kind kind, uint32_t value, uint32_t extra = 0,
 }
 inline Kind KindOf(uint32_t e) { return static_cast<Kind>((e >> 12) & 7); }
 inline bool IsLiteral(uint32_t e) { return (e & 0x7000) == 0; }
+// How many literals a literal entry holds: 1 or 2.
+inline uint32_t LiteralsOf(uint32_t e) { return 1 + ((e >> 15) & 1); }
 inline uint32_t ValueOf(uint32_t e) { return e >> 16; }
 inline int LengthOf(uint32_t e) { return static_cast<int>(e & 63); }
 inline int ExtraOf(uint32_t e) { return static_cast<int>((e >> 8) & 15); }
@@ -142,6 +144,28 @@ bool BuildTable(const uint8_t* lengths, int count, int primary_bits,
   return true;
 }
 
+// Where a short literal code leaves room in the primary bits for the whole
+// code of another literal, the entry holds both: photos compressed without
+// matches are literals one after another, and each lookup waits on the one
+// before.
+void PairLiterals(DeflateStream::Table& table) {
+  const int primary = table.primary_bits;
+  const uint32_t size = 1u << primary;
+  uint32_t single[1u << kLitBits];
+  std::copy_n(table.entries.begin(), size, single);
+  for (uint32_t i = 0; i < size; ++i) {
+    const uint32_t first = single[i];
+    const int used = LengthOf(first);
+    if (KindOf(first) != kLiteral || used >= primary) continue;
+    const uint32_t second = single[i >> used];
+    if (KindOf(second) != kLiteral || LengthOf(second) > primary - used) {
+      continue;
+    }
+    table.entries[i] = (ValueOf(first) | ValueOf(second) << 8) << 16 | 0x8000 |
+                       static_cast<uint32_t>(used + LengthOf(second));
+  }
+}
+
 struct FixedTables {
   DeflateStream::Table lit;
   DeflateStream::Table dist;
@@ -152,6 +176,7 @@ struct FixedTables {
     std::fill(lengths + 256, lengths + 280, 7);
     std::fill(lengths + 280, lengths + 288, 8);
     BuildTable(lengths, 288, kLitBits, LiteralOrLength, false, lit);
+    PairLiterals(lit);
     std::fill(lengths, lengths + 32, 5);
     BuildTable(lengths, 32, kDistBits, Distance, false, dist);
   }
@@ -264,13 +289,18 @@ void DeflateStream::FastCodes(Cursor& c) {
     bits >>= LengthOf(e);
     count -= LengthOf(e);
     if (IsLiteral(e)) {
-      *w++ = static_cast<uint8_t>(ValueOf(e));
-      // A second literal while its code is surely in the bits.
+      // One literal or two, written as two bytes either way.
+      w[0] = static_cast<uint8_t>(ValueOf(e));
+      w[1] = static_cast<uint8_t>(ValueOf(e) >> 8);
+      w += LiteralsOf(e);
+      // More while their code is surely in the bits.
       const uint32_t next = lit[bits & lit_mask];
       if (count >= kMaxBits && IsLiteral(next)) {
         bits >>= LengthOf(next);
         count -= LengthOf(next);
-        *w++ = static_cast<uint8_t>(ValueOf(next));
+        w[0] = static_cast<uint8_t>(ValueOf(next));
+        w[1] = static_cast<uint8_t>(ValueOf(next) >> 8);
+        w += LiteralsOf(next);
       }
       continue;
     }
@@ -324,7 +354,9 @@ bool DeflateStream::SlowSymbol(Cursor& c) {
   if (used > count_) return false;
   switch (KindOf(e)) {
     case kLiteral:
-      buf_[write_++] = static_cast<uint8_t>(ValueOf(e));
+      buf_[write_] = static_cast<uint8_t>(ValueOf(e));
+      buf_[write_ + 1] = static_cast<uint8_t>(ValueOf(e) >> 8);
+      write_ += LiteralsOf(e);
       break;
     case kEnd:
       mode_ = last_block_ ? Mode::kTrailer : Mode::kBlockHeader;
@@ -467,6 +499,7 @@ bool DeflateStream::BlockHeader(Cursor& c) {
     Fail();
     return true;
   }
+  PairLiterals(dynamic_lit_);
   lit_ = &dynamic_lit_;
   dist_ = &dynamic_dist_;
   mode_ = Mode::kCodes;
