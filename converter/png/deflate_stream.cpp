@@ -7,6 +7,7 @@ namespace lumeconv {
 
 namespace {
 
+// The longest code: bits enough for any one symbol.
 constexpr int kMaxBits = 15;
 constexpr size_t kHistory = size_t{1} << 15;
 // Decoded bytes between two slides of the window to the buffer's front.
@@ -17,194 +18,11 @@ constexpr size_t kSlack = 16;
 // The largest unit is a block header of codes: under 600 bytes.
 constexpr size_t kCarry = 2048;
 constexpr size_t kLargestUnit = 1024;
-constexpr int kLitBits = 11;
-constexpr int kDistBits = 8;
-
-// A table entry: bits 0-5 the code's length (for a link: the primary
-// bits), 8-11 the extra bits to read (for a link: the sub-table's bits),
-// 12-14 the kind, 15 set for two literals, 16-31 the value (one literal or
-// two, a base length or distance, or where a sub-table starts). The length
-// comes first, so that it shifts the bits as it stands.
-enum Kind : uint32_t { kLiteral, kBase, kEnd, kLink, kInvalid };
-
-constexpr uint32_t MakeEntry(Kind kind, uint32_t value, uint32_t extra = 0,
-                             uint32_t length = 0) {
-  return value << 16 | uint32_t{kind} << 12 | extra << 8 | length;
-}
-inline Kind KindOf(uint32_t e) { return static_cast<Kind>((e >> 12) & 7); }
-inline bool IsLiteral(uint32_t e) { return (e & 0x7000) == 0; }
-// How many literals a literal entry holds: 1 or 2.
-inline uint32_t LiteralsOf(uint32_t e) { return 1 + ((e >> 15) & 1); }
-inline uint32_t ValueOf(uint32_t e) { return e >> 16; }
-inline int LengthOf(uint32_t e) { return static_cast<int>(e & 63); }
-inline int ExtraOf(uint32_t e) { return static_cast<int>((e >> 8) & 15); }
-inline uint64_t Low(uint64_t bits, int n) {
-  return bits & ((uint64_t{1} << n) - 1);
-}
-
-constexpr uint16_t kLengthBase[29] = {
-    3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-    31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1,
-                                      1, 1, 2, 2, 2, 2, 3, 3, 3, 3,
-                                      4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr uint16_t kDistBase[30] = {
-    1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
-    33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
-    1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr uint8_t kDistExtra[30] = {0, 0, 0,  0,  1,  1,  2,  2,  3,  3,
-                                    4, 4, 5,  5,  6,  6,  7,  7,  8,  8,
-                                    9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-
-uint32_t LiteralOrLength(int symbol) {
-  if (symbol < 256) return MakeEntry(kLiteral, symbol);
-  if (symbol == 256) return MakeEntry(kEnd, 0);
-  if (symbol < 286) {
-    return MakeEntry(kBase, kLengthBase[symbol - 257],
-                     kLengthExtra[symbol - 257]);
-  }
-  return MakeEntry(kInvalid, 0);
-}
-
-uint32_t Distance(int symbol) {
-  if (symbol < 30) {
-    return MakeEntry(kBase, kDistBase[symbol], kDistExtra[symbol]);
-  }
-  return MakeEntry(kInvalid, 0);
-}
-
-uint32_t CodeLengthSymbol(int symbol) { return MakeEntry(kLiteral, symbol); }
-
-uint32_t Reversed(uint32_t code, int length) {
-  uint32_t out = 0;
-  for (int i = 0; i < length; ++i) {
-    out = (out << 1) | (code & 1);
-    code >>= 1;
-  }
-  return out;
-}
-
-// Builds the table of a canonical Huffman code from its code lengths, with
-// zlib's rules: an over-subscribed set is refused, and so is an incomplete
-// one but for a single code of length 1 (outside the code lengths' own
-// code). A set without codes gives a table that refuses every symbol.
-bool BuildTable(const uint8_t* lengths, int count, int primary_bits,
-                uint32_t (*meaning)(int), bool code_lengths,
-                DeflateStream::Table& table) {
-  int per_length[kMaxBits + 1] = {};
-  for (int s = 0; s < count; ++s) ++per_length[lengths[s]];
-  per_length[0] = 0;
-  int max = kMaxBits;
-  while (max > 0 && per_length[max] == 0) --max;
-  int left = 1;
-  for (int length = 1; length <= kMaxBits; ++length) {
-    left = 2 * left - per_length[length];
-    if (left < 0) return false;
-  }
-  if (max == 0 && code_lengths) return false;
-  if (max > 0 && left > 0 && (code_lengths || max != 1)) return false;
-
-  const int primary = std::max(1, std::min(primary_bits, max));
-  const int sub_bits = std::max(0, max - primary);
-  table.primary_bits = primary;
-  table.entries.assign(size_t{1} << primary,
-                       MakeEntry(kInvalid, 0, 0, primary));
-  uint32_t next[kMaxBits + 1] = {};
-  uint32_t code = 0;
-  for (int length = 1; length <= kMaxBits; ++length) {
-    code = (code + per_length[length - 1]) << 1;
-    next[length] = code;
-  }
-  for (int s = 0; s < count; ++s) {
-    const int length = lengths[s];
-    if (length == 0) continue;
-    const uint32_t reversed = Reversed(next[length]++, length);
-    const uint32_t entry = meaning(s);
-    if (length <= primary) {
-      for (uint32_t i = reversed; i < (1u << primary); i += 1u << length) {
-        table.entries[i] = entry | static_cast<uint32_t>(length);
-      }
-      continue;
-    }
-    const uint32_t prefix = reversed & ((1u << primary) - 1);
-    if (KindOf(table.entries[prefix]) != kLink) {
-      const size_t start = table.entries.size();
-      table.entries[prefix] =
-          MakeEntry(kLink, static_cast<uint32_t>(start), sub_bits, primary);
-      table.entries.resize(start + (size_t{1} << sub_bits),
-                           MakeEntry(kInvalid, 0, 0, sub_bits));
-    }
-    const uint32_t start = ValueOf(table.entries[prefix]);
-    const int rest = length - primary;
-    for (uint32_t i = reversed >> primary; i < (1u << sub_bits);
-         i += 1u << rest) {
-      table.entries[start + i] = entry | static_cast<uint32_t>(rest);
-    }
-  }
-  return true;
-}
-
-// Where a short literal code leaves room in the primary bits for the whole
-// code of another literal, the entry holds both: photos compressed without
-// matches are literals one after another, and each lookup waits on the one
-// before.
-void PairLiterals(DeflateStream::Table& table) {
-  const int primary = table.primary_bits;
-  const uint32_t size = 1u << primary;
-  uint32_t single[1u << kLitBits];
-  std::copy_n(table.entries.begin(), size, single);
-  for (uint32_t i = 0; i < size; ++i) {
-    const uint32_t first = single[i];
-    const int used = LengthOf(first);
-    if (KindOf(first) != kLiteral || used >= primary) continue;
-    const uint32_t second = single[i >> used];
-    if (KindOf(second) != kLiteral || LengthOf(second) > primary - used) {
-      continue;
-    }
-    table.entries[i] = (ValueOf(first) | ValueOf(second) << 8) << 16 | 0x8000 |
-                       static_cast<uint32_t>(used + LengthOf(second));
-  }
-}
-
-struct FixedTables {
-  DeflateStream::Table lit;
-  DeflateStream::Table dist;
-  FixedTables() {
-    uint8_t lengths[288];
-    std::fill(lengths, lengths + 144, 8);
-    std::fill(lengths + 144, lengths + 256, 9);
-    std::fill(lengths + 256, lengths + 280, 7);
-    std::fill(lengths + 280, lengths + 288, 8);
-    BuildTable(lengths, 288, kLitBits, LiteralOrLength, false, lit);
-    PairLiterals(lit);
-    std::fill(lengths, lengths + 32, 5);
-    BuildTable(lengths, 32, kDistBits, Distance, false, dist);
-  }
-};
-
-const FixedTables& Fixed() {
-  static const FixedTables tables;
-  return tables;
-}
 
 inline uint64_t Load64(const uint8_t* p) {
   uint64_t v;
   std::memcpy(&v, p, sizeof v);
   return v;
-}
-
-// Looks a symbol up in `bits`; `used` is set to the bits its code takes.
-inline uint32_t Lookup(const DeflateStream::Table& table, uint64_t bits,
-                       int* used) {
-  const uint32_t* entries = table.entries.data();
-  uint32_t e = entries[Low(bits, table.primary_bits)];
-  *used = 0;
-  if (KindOf(e) == kLink) {
-    *used = LengthOf(e);
-    e = entries[ValueOf(e) + Low(bits >> *used, ExtraOf(e))];
-  }
-  *used += LengthOf(e);
-  return e;
 }
 
 }  // namespace
@@ -399,35 +217,39 @@ bool DeflateStream::Codes(Cursor& c) {
   return true;
 }
 
+bool DeflateStream::Need(Cursor& c, int n) {
+  if (count_ < n) Refill(c);
+  return count_ >= n;
+}
+
+uint32_t DeflateStream::Take(int n) {
+  const uint32_t v = static_cast<uint32_t>(Low(bits_, n));
+  bits_ >>= n;
+  count_ -= n;
+  return v;
+}
+
 bool DeflateStream::BlockHeader(Cursor& c) {
   Refill(c);
   const Cursor start = c;
   const uint64_t bits = bits_;
   const int count = count_;
-  auto short_of_input = [&] {
-    c = start;
-    bits_ = bits;
-    count_ = count;
-    return false;
-  };
-  auto need = [&](int n) {
-    if (count_ < n) Refill(c);
-    return count_ >= n;
-  };
-  auto take = [&](int n) {
-    const uint32_t v = static_cast<uint32_t>(Low(bits_, n));
-    bits_ >>= n;
-    count_ -= n;
-    return v;
-  };
-  if (!need(3)) return short_of_input();
-  last_block_ = take(1) != 0;
-  switch (take(2)) {
+  if (WholeHeader(c)) return true;
+  c = start;
+  bits_ = bits;
+  count_ = count;
+  return false;
+}
+
+bool DeflateStream::WholeHeader(Cursor& c) {
+  if (!Need(c, 3)) return false;
+  last_block_ = Take(1) != 0;
+  switch (Take(2)) {
     case 0: {
-      take(count_ & 7);
-      if (!need(32)) return short_of_input();
-      const uint32_t length = take(16);
-      if (length != (~take(16) & 0xffff)) {
+      Take(count_ & 7);
+      if (!Need(c, 32)) return false;
+      const uint32_t length = Take(16);
+      if (length != (~Take(16) & 0xffff)) {
         Fail();
         return true;
       }
@@ -436,21 +258,23 @@ bool DeflateStream::BlockHeader(Cursor& c) {
       return true;
     }
     case 1:
-      lit_ = &Fixed().lit;
-      dist_ = &Fixed().dist;
+      lit_ = &FixedLiterals();
+      dist_ = &FixedDistances();
       mode_ = Mode::kCodes;
       return true;
     case 2:
-      break;
+      return DynamicCodes(c);
     default:
       Fail();
       return true;
   }
+}
 
-  if (!need(14)) return short_of_input();
-  const int lit_count = static_cast<int>(take(5)) + 257;
-  const int dist_count = static_cast<int>(take(5)) + 1;
-  const int code_count = static_cast<int>(take(4)) + 4;
+bool DeflateStream::DynamicCodes(Cursor& c) {
+  if (!Need(c, 14)) return false;
+  const int lit_count = static_cast<int>(Take(5)) + 257;
+  const int dist_count = static_cast<int>(Take(5)) + 1;
+  const int code_count = static_cast<int>(Take(4)) + 4;
   if (lit_count > 286 || dist_count > 30) {
     Fail();
     return true;
@@ -459,11 +283,11 @@ bool DeflateStream::BlockHeader(Cursor& c) {
                                          11, 4,  12, 3, 13, 2, 14, 1, 15};
   uint8_t code_lengths[19] = {};
   for (int i = 0; i < code_count; ++i) {
-    if (!need(3)) return short_of_input();
-    code_lengths[kOrder[i]] = static_cast<uint8_t>(take(3));
+    if (!Need(c, 3)) return false;
+    code_lengths[kOrder[i]] = static_cast<uint8_t>(Take(3));
   }
-  Table codes;
-  if (!BuildTable(code_lengths, 19, 7, CodeLengthSymbol, true, codes)) {
+  HuffmanTable codes;
+  if (!BuildTable(code_lengths, 19, Code::kCodeLengths, codes)) {
     Fail();
     return true;
   }
@@ -472,34 +296,32 @@ bool DeflateStream::BlockHeader(Cursor& c) {
   for (int i = 0; i < total;) {
     Refill(c);
     int used;
-    const uint32_t e = Lookup(codes, bits_, &used);
-    if (used > count_) return short_of_input();
-    take(used);
-    const uint32_t symbol = ValueOf(e);
+    const uint32_t symbol = ValueOf(Lookup(codes, bits_, &used));
+    if (used > count_) return false;
+    Take(used);
     if (symbol < 16) {
       lengths[i++] = static_cast<uint8_t>(symbol);
       continue;
     }
     const int extra = symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
-    if (!need(extra)) return short_of_input();
-    const int repeat = static_cast<int>(take(extra)) + (symbol == 18 ? 11 : 3);
+    if (!Need(c, extra)) return false;
+    const int repeat = static_cast<int>(Take(extra)) + (symbol == 18 ? 11 : 3);
     if ((symbol == 16 && i == 0) || i + repeat > total) {
       Fail();
       return true;
     }
-    const uint8_t value = symbol == 16 ? lengths[i - 1] : 0;
-    std::fill(lengths + i, lengths + i + repeat, value);
+    std::fill(lengths + i, lengths + i + repeat,
+              symbol == 16 ? lengths[i - 1] : 0);
     i += repeat;
   }
   if (lengths[256] == 0 ||
-      !BuildTable(lengths, lit_count, kLitBits, LiteralOrLength, false,
+      !BuildTable(lengths, lit_count, Code::kLiteralsAndLengths,
                   dynamic_lit_) ||
-      !BuildTable(lengths + lit_count, dist_count, kDistBits, Distance, false,
+      !BuildTable(lengths + lit_count, dist_count, Code::kDistances,
                   dynamic_dist_)) {
     Fail();
     return true;
   }
-  PairLiterals(dynamic_lit_);
   lit_ = &dynamic_lit_;
   dist_ = &dynamic_dist_;
   mode_ = Mode::kCodes;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "huffman_table.h"
 #include "inflater.h"
 
 namespace lumeconv {
@@ -25,12 +26,6 @@ class DeflateStream {
   Inflater::Step Decode(const uint8_t* in, size_t in_size, uint8_t* out,
                         size_t out_size);
 
-  // One Huffman code's decoding table; see deflate_stream.cpp.
-  struct Table {
-    std::vector<uint32_t> entries;
-    int primary_bits = 0;
-  };
-
  private:
   enum class Mode {
     kBlockHeader,
@@ -48,7 +43,14 @@ class DeflateStream {
   // ends or fails. Returns false when input ran short, with `c` at the
   // start of the unit that did not fit.
   bool Run(Cursor& c);
+  // A block's header, or nothing taken when the input ends inside it.
   bool BlockHeader(Cursor& c);
+  // The header after its first bits; false when the input runs short.
+  bool WholeHeader(Cursor& c);
+  bool DynamicCodes(Cursor& c);
+  // Whether n bits are in, after refilling; the next n bits.
+  bool Need(Cursor& c, int n);
+  uint32_t Take(int n);
   bool Stored(Cursor& c);
   bool Codes(Cursor& c);
   bool Trailer(Cursor& c);
@@ -65,10 +67,10 @@ class DeflateStream {
   Mode mode_ = Mode::kBlockHeader;
   bool last_block_ = false;
   uint32_t stored_left_ = 0;
-  const Table* lit_ = nullptr;
-  const Table* dist_ = nullptr;
-  Table dynamic_lit_;
-  Table dynamic_dist_;
+  const HuffmanTable* lit_ = nullptr;
+  const HuffmanTable* dist_ = nullptr;
+  HuffmanTable dynamic_lit_;
+  HuffmanTable dynamic_dist_;
 
   uint64_t bits_ = 0;  // unread bits, first in the lowest; beyond count_,
                        // zeros or the next bits of the input
