@@ -5,9 +5,10 @@ speed on each writer's files.
 Users' files come from many writers, and the writer decides the row
 filters and the shape of the deflate stream: libpng's defaults (what Qt
 and GIMP write; the corpus itself), ImageMagick, Python's PIL, the
-optimisers optipng and pngcrush, and a writer that leaves every row
-unfiltered. For each writer and class this prints the filter mix of the
-rows and the median time per file of lumeconv, of an older lumeconv when
+optimisers optipng and pngcrush, a writer that leaves every row
+unfiltered, and PIL once more writing the photos as grey and as grey with
+alpha. For each writer and class this prints the filter mix of the rows
+and the median time per file of lumeconv, of an older lumeconv when
 OLD_LUMECONV names one, and of ImageMagick.
 
     writer_bench.py BUILD_DIR CORPUS_DIR WORK_DIR
@@ -27,9 +28,10 @@ FILES_PER_CLASS = int(os.environ.get("FILES_PER_CLASS", 4))
 RUNS_PER_FILE = int(os.environ.get("RUNS_PER_FILE", 5))
 
 
-def pil(src, out):
+def pil(src, out, mode=None):
     from PIL import Image  # Debian's python3-pil
-    Image.open(src).save(out)
+    image = Image.open(src)
+    (image.convert(mode) if mode else image).save(out)
 
 
 def chunk(kind, body):
@@ -72,6 +74,11 @@ WRITERS = {
     "pngcrush": (lambda src, out: subprocess.run(
         ["pngcrush", "-q", src, out], check=True, stdout=subprocess.DEVNULL,
         stderr=subprocess.DEVNULL), lambda kind: True),
+    # Grey and grey with alpha: pixels of one and two bytes.
+    "pil-grey": (lambda src, out: pil(src, out, "L"),
+                 lambda kind: kind.startswith("photo")),
+    "pil-grey+a": (lambda src, out: pil(src, out, "LA"),
+                   lambda kind: kind.startswith("photo")),
     "unfiltered": (unfiltered,
                    lambda kind: not kind.startswith(("rgb16", "interlaced"))),
 }
