@@ -25,6 +25,19 @@ inline uint64_t Load64(const uint8_t* p) {
   return v;
 }
 
+// A match's bytes, eight at a time where they do not overlap what they
+// copy; past the end up to kSlack bytes may be written.
+inline void CopyMatch(uint8_t* to, uint32_t distance, uint32_t length) {
+  const uint8_t* from = to - distance;
+  if (distance >= 8) {
+    for (uint32_t i = 0; i < length; i += 8) std::memcpy(to + i, from + i, 8);
+  } else if (distance == 1) {
+    std::memset(to, *from, length);
+  } else {
+    for (uint32_t i = 0; i < length; ++i) to[i] = from[i];
+  }
+}
+
 }  // namespace
 
 struct DeflateStream::Cursor {
@@ -65,15 +78,7 @@ bool DeflateStream::Match(uint32_t length, uint32_t distance) {
     Fail();
     return false;
   }
-  uint8_t* to = buf_.data() + write_;
-  const uint8_t* from = to - distance;
-  if (distance >= 8) {
-    for (uint32_t i = 0; i < length; i += 8) std::memcpy(to + i, from + i, 8);
-  } else if (distance == 1) {
-    std::memset(to, *from, length);
-  } else {
-    for (uint32_t i = 0; i < length; ++i) to[i] = from[i];
-  }
+  CopyMatch(buf_.data() + write_, distance, length);
   write_ += length;
   return true;
 }
@@ -149,14 +154,7 @@ void DeflateStream::FastCodes(Cursor& c) {
       Fail();
       break;
     }
-    const uint8_t* from = w - distance;
-    if (distance >= 8) {
-      for (uint32_t i = 0; i < length; i += 8) std::memcpy(w + i, from + i, 8);
-    } else if (distance == 1) {
-      std::memset(w, *from, length);
-    } else {
-      for (uint32_t i = 0; i < length; ++i) w[i] = from[i];
-    }
+    CopyMatch(w, distance, length);
     w += length;
   }
   write_ = static_cast<size_t>(w - start);

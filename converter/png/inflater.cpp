@@ -204,24 +204,28 @@ bool Inflater::HoldsToWindow() const { return false; }
 
 const char* Inflater::Engine() { return "zlib"; }
 
-uint32_t Adler32(uint32_t adler, const uint8_t* data, size_t size) {
+namespace {
+
+// zlib's sums count in unsigned int: longer data goes in pieces.
+template <typename Sum>
+uint32_t InPieces(Sum sum, uint32_t value, const uint8_t* data, size_t size) {
   while (size > 0) {
     const uInt piece = size > UINT_MAX ? UINT_MAX : static_cast<uInt>(size);
-    adler = static_cast<uint32_t>(adler32(adler, data, piece));
+    value = static_cast<uint32_t>(sum(value, data, piece));
     data += piece;
     size -= piece;
   }
-  return adler;
+  return value;
+}
+
+}  // namespace
+
+uint32_t Adler32(uint32_t adler, const uint8_t* data, size_t size) {
+  return InPieces(adler32, adler, data, size);
 }
 
 uint32_t Crc32(uint32_t crc, const uint8_t* data, size_t size) {
-  while (size > 0) {
-    const uInt piece = size > UINT_MAX ? UINT_MAX : static_cast<uInt>(size);
-    crc = static_cast<uint32_t>(crc32(crc, data, piece));
-    data += piece;
-    size -= piece;
-  }
-  return crc;
+  return InPieces(crc32, crc, data, size);
 }
 
 #endif
