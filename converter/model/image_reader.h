@@ -53,11 +53,15 @@ class ImageReader {
   }
   // May do, in place, part of what FinishRow does for `count` raw rows at
   // once, before FinishRow is called for each: rows taken together go
-  // faster. Called in the order of the rows, like FinishRow.
+  // faster. Called in the order of the rows, all on one thread: the one
+  // that reads when PrepareWhileReading(), else the one that finishes.
   virtual void PrepareRows(uint8_t* raw, size_t count) {
     static_cast<void>(raw);
     static_cast<void>(count);
   }
+  // Whether PrepareRows costs more than reading the rows does, so that it
+  // belongs with the reading rather than with the encoding.
+  virtual bool PrepareWhileReading() const { return false; }
   // Reads the rest of the file so that damage after the pixels is noticed.
   virtual void Finish() = 0;
 

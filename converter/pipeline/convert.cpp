@@ -32,7 +32,8 @@ namespace {
 // Decoding and encoding take similar time; each gets a core. The decoding
 // thread inflates (and puts an interlaced image together); the encoding
 // thread finishes each row (filters, palette, transparency, 16 bits) before
-// it encodes it. Rows travel in bands: handing each row over alone woke the
+// it encodes it, except where the reader wants its filters undone while
+// reading. Rows travel in bands: handing each row over alone woke the
 // other thread once per row, and those wake-ups cost as much as the
 // decoding itself.
 constexpr size_t kBandBytes = 256 * 1024;
@@ -48,11 +49,13 @@ size_t BandRows(size_t row_bytes) {
 void DecodeInto(ImageReader& png, RowPipe& pipe) {
   try {
     const size_t band = BandRows(png.RawRowBytes());
+    const bool prepare = png.PrepareWhileReading();
     for (uint32_t y = 0; y < png.Height();) {
       uint8_t* slot = pipe.WaitForFreeRow();
       if (!slot) return;
       const size_t rows = std::min<size_t>(band, png.Height() - y);
       png.ReadRawRows(slot, rows);
+      if (prepare) png.PrepareRows(slot, rows);
       pipe.Publish();
       y += static_cast<uint32_t>(rows);
     }
@@ -111,11 +114,12 @@ void ConvertStream(ByteSource& source, FILE* out, int quality,
   JpegWriter jpeg(in_memory ? out : scratch.get(), png.Width(), png.Height(),
                   png.Components(), quality, png.Metadata());
   std::vector<uint8_t> finishing;
+  const bool prepared = png.PrepareWhileReading();
   for (uint32_t y = 0; y < png.Height();) {
     uint8_t* rows = pipe.WaitForFullRow();
     if (!rows) break;
     const size_t count = std::min<size_t>(band, png.Height() - y);
-    png.PrepareRows(rows, count);
+    if (!prepared) png.PrepareRows(rows, count);
     for (size_t i = 0; i < count; ++i) {
       jpeg.WriteRow(png.FinishRow(rows + i * row_bytes, finishing));
     }

@@ -40,6 +40,9 @@ class LayoutChecked : public ImageReader {
   void PrepareRows(uint8_t* raw, size_t count) override {
     Guarded([&] { decoder_->PrepareRows(raw, count); });
   }
+  bool PrepareWhileReading() const override {
+    return decoder_->PrepareWhileReading();
+  }
   const uint8_t* FinishRow(const uint8_t* raw,
                            std::vector<uint8_t>& scratch) override {
     return Guarded([&] { return decoder_->FinishRow(raw, scratch); });

@@ -25,6 +25,7 @@ class PngReader : public ImageReader {
   size_t RawRowBytes() const override;
   void ReadRawRows(uint8_t* out, size_t count) override;
   void PrepareRows(uint8_t* raw, size_t count) override;
+  bool PrepareWhileReading() const override;
   const uint8_t* FinishRow(const uint8_t* raw,
                            std::vector<uint8_t>& scratch) override;
   void Finish() override;
@@ -46,6 +47,9 @@ class PngReader : public ImageReader {
   // A plain image's rows are unfiltered as they are finished.
   std::vector<uint8_t> unfiltered_;
   std::vector<uint8_t> unfiltered_prior_;
+  // The last row PrepareRows undid: the row above its next band. Its own,
+  // as PrepareRows may run on another thread than FinishRow.
+  std::vector<uint8_t> band_tail_;
   // An interlaced image's even rows, expanded; the odd row last read.
   std::vector<std::vector<uint8_t>> rows_;
   std::vector<uint8_t> odd_row_;
