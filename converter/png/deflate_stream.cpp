@@ -38,6 +38,29 @@ inline void CopyMatch(uint8_t* to, uint32_t distance, uint32_t length) {
   }
 }
 
+// The entry the bits begin with, its code taken from them: the table is
+// given as its entries and the mask of its primary bits, held by the caller
+// where a stored byte cannot stand for a change to them.
+inline uint32_t TakeEntry(const uint32_t* entries, uint64_t mask,
+                          uint64_t& bits, int& count) {
+  uint32_t e = entries[bits & mask];
+  if (KindOf(e) == kLink) {
+    bits >>= LengthOf(e);
+    count -= LengthOf(e);
+    e = entries[ValueOf(e) + Low(bits, ExtraOf(e))];
+  }
+  bits >>= LengthOf(e);
+  count -= LengthOf(e);
+  return e;
+}
+
+// One literal or two, written as two bytes either way; returns past them.
+inline uint8_t* PutLiterals(uint8_t* to, uint32_t e) {
+  to[0] = static_cast<uint8_t>(ValueOf(e));
+  to[1] = static_cast<uint8_t>(ValueOf(e) >> 8);
+  return to + LiteralsOf(e);
+}
+
 }  // namespace
 
 struct DeflateStream::Cursor {
@@ -103,27 +126,15 @@ void DeflateStream::FastCodes(Cursor& c) {
     bits |= Load64(p) << count;
     p += (63 - count) >> 3;
     count |= 56;
-    uint32_t e = lit[bits & lit_mask];
-    if (KindOf(e) == kLink) {
-      bits >>= LengthOf(e);
-      count -= LengthOf(e);
-      e = lit[ValueOf(e) + Low(bits, ExtraOf(e))];
-    }
-    bits >>= LengthOf(e);
-    count -= LengthOf(e);
+    const uint32_t e = TakeEntry(lit, lit_mask, bits, count);
     if (IsLiteral(e)) {
-      // One literal or two, written as two bytes either way.
-      w[0] = static_cast<uint8_t>(ValueOf(e));
-      w[1] = static_cast<uint8_t>(ValueOf(e) >> 8);
-      w += LiteralsOf(e);
+      w = PutLiterals(w, e);
       // More while their code is surely in the bits.
       const uint32_t next = lit[bits & lit_mask];
       if (count >= kMaxBits && IsLiteral(next)) {
         bits >>= LengthOf(next);
         count -= LengthOf(next);
-        w[0] = static_cast<uint8_t>(ValueOf(next));
-        w[1] = static_cast<uint8_t>(ValueOf(next) >> 8);
-        w += LiteralsOf(next);
+        w = PutLiterals(w, next);
       }
       continue;
     }
@@ -138,14 +149,7 @@ void DeflateStream::FastCodes(Cursor& c) {
     const uint32_t length = ValueOf(e) + Low(bits, ExtraOf(e));
     bits >>= ExtraOf(e);
     count -= ExtraOf(e);
-    uint32_t d = dist[bits & dist_mask];
-    if (KindOf(d) == kLink) {
-      bits >>= LengthOf(d);
-      count -= LengthOf(d);
-      d = dist[ValueOf(d) + Low(bits, ExtraOf(d))];
-    }
-    bits >>= LengthOf(d);
-    count -= LengthOf(d);
+    const uint32_t d = TakeEntry(dist, dist_mask, bits, count);
     const uint32_t distance = ValueOf(d) + Low(bits, ExtraOf(d));
     bits >>= ExtraOf(d);
     count -= ExtraOf(d);
@@ -170,9 +174,8 @@ bool DeflateStream::SlowSymbol(Cursor& c) {
   if (used > count_) return false;
   switch (KindOf(e)) {
     case kLiteral:
-      buf_[write_] = static_cast<uint8_t>(ValueOf(e));
-      buf_[write_ + 1] = static_cast<uint8_t>(ValueOf(e) >> 8);
-      write_ += LiteralsOf(e);
+      write_ = static_cast<size_t>(PutLiterals(buf_.data() + write_, e) -
+                                   buf_.data());
       break;
     case kEnd:
       mode_ = last_block_ ? Mode::kTrailer : Mode::kBlockHeader;

@@ -1,6 +1,7 @@
 #include "unfilter.h"
 
 #include <cstdlib>
+#include <type_traits>
 
 #include "unfilter_kernels.h"
 
@@ -28,7 +29,7 @@ struct PaethOf {
     const int pb = std::abs(a - c);
     const int pc = std::abs(a + b - 2 * c);
     const int b_or_c = pb <= pc ? b : c;
-    return (pa <= pb) & (pa <= pc) ? a : b_or_c;
+    return ((pa <= pb) & (pa <= pc)) ? a : b_or_c;
   }
 };
 
@@ -71,42 +72,35 @@ void WalkPair(uint8_t* first, uint8_t* second, const uint8_t* prior,
   }
 }
 
-// Every pixel size a PNG has: 1 to 4, 6 or 8 bytes.
-template <typename Add>
-void ByPixelSize(uint8_t* row, const uint8_t* prior, size_t size, int bpp) {
+// Every pixel size a PNG has: 1 to 4, 6 or 8 bytes, each its own code.
+template <typename Body>
+void ForPixelSize(int bpp, Body body) {
   switch (bpp) {
     case 1:
-      return Walk<1>(row, prior, size, Add());
+      return body(std::integral_constant<int, 1>());
     case 2:
-      return Walk<2>(row, prior, size, Add());
+      return body(std::integral_constant<int, 2>());
     case 3:
-      return Walk<3>(row, prior, size, Add());
+      return body(std::integral_constant<int, 3>());
     case 4:
-      return Walk<4>(row, prior, size, Add());
+      return body(std::integral_constant<int, 4>());
     case 6:
-      return Walk<6>(row, prior, size, Add());
+      return body(std::integral_constant<int, 6>());
     default:
-      return Walk<8>(row, prior, size, Add());
+      return body(std::integral_constant<int, 8>());
   }
+}
+
+template <typename Add>
+void ByPixelSize(uint8_t* row, const uint8_t* prior, size_t size, int bpp) {
+  ForPixelSize(bpp, [&](auto k) { Walk<k>(row, prior, size, Add()); });
 }
 
 template <typename Add>
 void PairByPixelSize(uint8_t* first, uint8_t* second, const uint8_t* prior,
                      size_t size, int bpp) {
-  switch (bpp) {
-    case 1:
-      return WalkPair<1>(first, second, prior, size, Add());
-    case 2:
-      return WalkPair<2>(first, second, prior, size, Add());
-    case 3:
-      return WalkPair<3>(first, second, prior, size, Add());
-    case 4:
-      return WalkPair<4>(first, second, prior, size, Add());
-    case 6:
-      return WalkPair<6>(first, second, prior, size, Add());
-    default:
-      return WalkPair<8>(first, second, prior, size, Add());
-  }
+  ForPixelSize(bpp,
+               [&](auto k) { WalkPair<k>(first, second, prior, size, Add()); });
 }
 
 bool Apply(const FilterKernels& kernels, uint8_t filter, uint8_t* row,
