@@ -13,6 +13,7 @@
 
 #include "conversion_error.h"
 #include "image_reader.h"
+#include "symbol_counts.h"
 
 namespace lumeconv {
 
@@ -102,6 +103,7 @@ bool Start(JpegWriter::Jpeg* j, FILE* out, uint32_t width, uint32_t height,
   j->cinfo.X_density = density.x;
   j->cinfo.Y_density = density.y;
   jpeg_start_compress(&j->cinfo, TRUE);
+  CountSymbolsFaster(&j->cinfo);
   if (app1_size > 0) {
     jpeg_write_marker(&j->cinfo, JPEG_APP0 + 1, app1,
                       static_cast<unsigned>(app1_size));

@@ -1,0 +1,188 @@
+#include "symbol_counts.h"
+
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+// In this order: jpeglib.h needs FILE and size_t, and jpegint.h, the module
+// interfaces as they stand in libjpeg's 6.2 ABI, needs jpeglib.h.
+// clang-format off
+#include <cstddef>
+#include <cstdio>
+#include <jpeglib.h>
+#include <jerror.h>
+#include <jpegint.h>
+// clang-format on
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+// libjpeg builds an optimal table from the counts; exported, but declared
+// only in one of its private headers.
+extern "C" void jpeg_gen_optimal_table(j_compress_ptr cinfo, JHUFF_TBL* htbl,
+                                       long freq[]);
+
+namespace lumeconv {
+
+namespace {
+
+// Natural (row by row) position of each coefficient in zigzag order.
+constexpr std::array<uint8_t, 64> kNatural = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+    12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+    35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+    58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+// kZigzagBits[row][bits]: for the non-zero coefficients of one row of the
+// block, given as a byte, their bits in zigzag order.
+constexpr auto kZigzagBits = [] {
+  std::array<int, 64> zigzag{};
+  for (int k = 0; k < 64; ++k) zigzag[kNatural[k]] = k;
+  std::array<std::array<uint64_t, 256>, 8> table{};
+  for (int row = 0; row < 8; ++row) {
+    for (int bits = 0; bits < 256; ++bits) {
+      for (int column = 0; column < 8; ++column) {
+        if (bits >> column & 1) {
+          table[row][bits] |= uint64_t{1} << zigzag[row * 8 + column];
+        }
+      }
+    }
+  }
+  return table;
+}();
+
+// Bit n set when coefficient n, in natural order, is not zero.
+uint64_t NonzeroNatural(const int16_t* block) {
+#if defined(__x86_64__)
+  const __m128i zero = _mm_setzero_si128();
+  uint64_t zeros = 0;
+  for (int i = 0; i < 4; ++i) {
+    const auto* at = reinterpret_cast<const __m128i*>(block + 16 * i);
+    const __m128i low = _mm_cmpeq_epi16(_mm_loadu_si128(at), zero);
+    const __m128i high = _mm_cmpeq_epi16(_mm_loadu_si128(at + 1), zero);
+    const uint32_t bits =
+        static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+    zeros |= uint64_t{bits} << (16 * i);
+  }
+  return ~zeros;
+#else
+  uint64_t nonzero = 0;
+  for (int n = 0; n < 64; ++n) nonzero |= uint64_t{block[n] != 0} << n;
+  return nonzero;
+#endif
+}
+
+uint64_t NonzeroZigzag(const int16_t* block) {
+  const uint64_t natural = NonzeroNatural(block);
+  uint64_t zigzag = 0;
+  for (int row = 0; row < 8; ++row) {
+    zigzag |= kZigzagBits[row][(natural >> (8 * row)) & 0xff];
+  }
+  return zigzag;
+}
+
+int MagnitudeBits(int value) {
+  return std::bit_width(static_cast<unsigned>(std::abs(value)));
+}
+
+struct Counter {
+  jpeg_entropy_encoder pub;  // first, so that cinfo->entropy leads here
+  jpeg_entropy_encoder* libjpeg;
+  int last_dc[MAX_COMPS_IN_SCAN];
+  long dc[NUM_HUFF_TBLS][257];
+  long ac[NUM_HUFF_TBLS][257];
+};
+
+boolean CountMcu(j_compress_ptr cinfo, JBLOCKROW* mcu) {
+  auto* counter = reinterpret_cast<Counter*>(cinfo->entropy);
+  for (int b = 0; b < cinfo->blocks_in_MCU; ++b) {
+    const int ci = cinfo->MCU_membership[b];
+    const jpeg_component_info* component = cinfo->cur_comp_info[ci];
+    const JCOEF* block = mcu[b][0];
+    if (!CountBlock(block, counter->last_dc[ci], cinfo->data_precision + 2,
+                    counter->dc[component->dc_tbl_no],
+                    counter->ac[component->ac_tbl_no])) {
+      ERREXIT(cinfo, JERR_BAD_DCT_COEF);
+    }
+    counter->last_dc[ci] = block[0];
+  }
+  return TRUE;
+}
+
+// Not called within a pass; should a new pass begin, libjpeg runs it alone.
+void StartPass(j_compress_ptr cinfo, boolean gather_statistics) {
+  cinfo->entropy = reinterpret_cast<Counter*>(cinfo->entropy)->libjpeg;
+  (*cinfo->entropy->start_pass)(cinfo, gather_statistics);
+}
+
+JHUFF_TBL* Table(j_compress_ptr cinfo, JHUFF_TBL** slot) {
+  if (*slot == nullptr) *slot = jpeg_alloc_huff_table(j_common_ptr(cinfo));
+  return *slot;
+}
+
+// Builds each table once, as libjpeg does (building clobbers the counts),
+// and gives the encoder back to libjpeg for the pass that writes the data.
+void BuildTables(j_compress_ptr cinfo) {
+  auto* counter = reinterpret_cast<Counter*>(cinfo->entropy);
+  bool did_dc[NUM_HUFF_TBLS] = {};
+  bool did_ac[NUM_HUFF_TBLS] = {};
+  for (int ci = 0; ci < cinfo->comps_in_scan; ++ci) {
+    const int dc = cinfo->cur_comp_info[ci]->dc_tbl_no;
+    const int ac = cinfo->cur_comp_info[ci]->ac_tbl_no;
+    if (!did_dc[dc]) {
+      jpeg_gen_optimal_table(cinfo, Table(cinfo, &cinfo->dc_huff_tbl_ptrs[dc]),
+                             counter->dc[dc]);
+      did_dc[dc] = true;
+    }
+    if (!did_ac[ac]) {
+      jpeg_gen_optimal_table(cinfo, Table(cinfo, &cinfo->ac_huff_tbl_ptrs[ac]),
+                             counter->ac[ac]);
+      did_ac[ac] = true;
+    }
+  }
+  cinfo->entropy = counter->libjpeg;
+}
+
+}  // namespace
+
+bool CountBlock(const int16_t* block, int last_dc, int max_bits, long* dc,
+                long* ac) {
+  const int dc_bits = MagnitudeBits(block[0] - last_dc);
+  if (dc_bits > max_bits + 1) return false;
+  ++dc[dc_bits];
+  uint64_t nonzero = NonzeroZigzag(block) & ~uint64_t{1};
+  int last = 0;
+  while (nonzero != 0) {
+    const int k = std::countr_zero(nonzero);
+    nonzero &= nonzero - 1;
+    const int run = k - last - 1;
+    ac[0xf0] += run >> 4;
+    const int bits = MagnitudeBits(block[kNatural[k]]);
+    if (bits > max_bits) return false;
+    ++ac[((run & 15) << 4) + bits];
+    last = k;
+  }
+  if (last < 63) ++ac[0];  // end of block
+  return true;
+}
+
+void CountSymbolsFaster(jpeg_compress_struct* cinfo) {
+  if (!cinfo->optimize_coding || cinfo->scan_info != nullptr ||
+      cinfo->arith_code || cinfo->restart_interval != 0) {
+    return;
+  }
+  // Lives in the image's pool, so it goes with the compressor on any error.
+  auto* counter = static_cast<Counter*>((*cinfo->mem->alloc_small)(
+      j_common_ptr(cinfo), JPOOL_IMAGE, sizeof(Counter)));
+  std::memset(counter, 0, sizeof(Counter));
+  counter->libjpeg = cinfo->entropy;
+  counter->pub.start_pass = StartPass;
+  counter->pub.encode_mcu = CountMcu;
+  counter->pub.finish_pass = BuildTables;
+  cinfo->entropy = &counter->pub;
+}
+
+}  // namespace lumeconv

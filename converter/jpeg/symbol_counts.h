@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+
+struct jpeg_compress_struct;
+
+namespace lumeconv {
+
+// Takes over libjpeg's pass that counts the Huffman symbols of every block
+// before it builds optimal tables. libjpeg's own pass tests the 63 AC
+// coefficients one by one and was the largest single cost of a conversion;
+// this one finds the non-zero coefficients with a few vector compares. The
+// counts, and so the tables and every byte of the file, are the same.
+// Call right after jpeg_start_compress; does nothing unless the tables are
+// to be optimised in a single baseline scan without restart markers.
+void CountSymbolsFaster(jpeg_compress_struct* cinfo);
+
+// Adds the symbols that code one block of 64 coefficients (natural order)
+// to the DC and AC counts, as libjpeg counts them: the DC difference from
+// `last_dc`, runs of zeros in zigzag order, sixteen at a time, and the end
+// of the block. False for a coefficient beyond `max_bits`, which libjpeg
+// refuses.
+bool CountBlock(const int16_t* block, int last_dc, int max_bits, long* dc,
+                long* ac);
+
+}  // namespace lumeconv

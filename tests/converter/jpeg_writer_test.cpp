@@ -1,0 +1,156 @@
+#include "jpeg_writer.h"
+
+// jpeglib.h needs the definitions of FILE and size_t first.
+#include <jpeglib.h>
+
+#include <QTest>
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+#include "image_reader.h"
+#include "symbol_counts.h"
+
+// libjpeg's zigzag order: exported, declared in one of its private headers.
+extern "C" const int jpeg_natural_order[];
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Written(int width, int height, int components, int quality, int noise) {
+  char* data = nullptr;
+  size_t size = 0;
+  FILE* out = open_memstream(&data, &size);
+  {
+    lumeconv::JpegWriter writer(out, width, height, components, quality,
+                                lumeconv::PngMetadata{});
+    std::mt19937 random(width * 31 + height);
+    Bytes row(size_t(width) * components);
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width * components; ++x) {
+        // Flat squares between gradients and noise: long zero runs beside
+        // full blocks.
+        const bool flat = (x / components / 40 + y / 40) % 3 == 0;
+        const int value = (x * 3 + y * 2) % 256 / 2 + random() % (noise + 1);
+        row[x] = flat ? 128 : static_cast<uint8_t>(std::min(value, 255));
+      }
+      writer.WriteRow(row.data());
+    }
+    writer.Finish();
+  }
+  std::fclose(out);
+  Bytes bytes(data, data + size);
+  std::free(data);
+  return bytes;
+}
+
+// The same coefficients with the tables libjpeg itself finds optimal.
+Bytes OptimisedByLibjpeg(const Bytes& jpeg) {
+  jpeg_decompress_struct in{};
+  jpeg_compress_struct out{};
+  jpeg_error_mgr in_error{};
+  jpeg_error_mgr out_error{};
+  in.err = jpeg_std_error(&in_error);
+  out.err = jpeg_std_error(&out_error);
+  jpeg_create_decompress(&in);
+  jpeg_create_compress(&out);
+  jpeg_mem_src(&in, jpeg.data(), jpeg.size());
+  jpeg_read_header(&in, TRUE);
+  jvirt_barray_ptr* coefficients = jpeg_read_coefficients(&in);
+  unsigned char* data = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&out, &data, &size);
+  jpeg_copy_critical_parameters(&in, &out);
+  out.optimize_coding = TRUE;
+  jpeg_write_coefficients(&out, coefficients);
+  jpeg_finish_compress(&out);
+  jpeg_finish_decompress(&in);
+  Bytes bytes(data, data + size);
+  jpeg_destroy_compress(&out);
+  jpeg_destroy_decompress(&in);
+  std::free(data);
+  return bytes;
+}
+
+// Coefficient by coefficient, in the words of the JPEG standard (F.1.2).
+void CountPlainly(const int16_t* block, int last_dc, long* dc, long* ac) {
+  ++dc[std::bit_width(unsigned(std::abs(block[0] - last_dc)))];
+  int run = 0;
+  for (int k = 1; k < 64; ++k) {
+    const int value = block[jpeg_natural_order[k]];
+    if (value == 0) {
+      ++run;
+      continue;
+    }
+    for (; run > 15; run -= 16) ++ac[0xf0];
+    ++ac[run * 16 + std::bit_width(unsigned(std::abs(value)))];
+    run = 0;
+  }
+  if (run > 0) ++ac[0];
+}
+
+}  // namespace
+
+class JpegWriterTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void TablesAreTheOnesLibjpegFinds_data() {
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("components");
+    QTest::addColumn<int>("quality");
+    QTest::addColumn<int>("noise");
+    QTest::newRow("colour 4:2:0, odd size") << 301 << 173 << 3 << 85 << 40;
+    QTest::newRow("colour 4:4:4, full noise") << 128 << 96 << 3 << 100 << 255;
+    QTest::newRow("grey, sparse") << 257 << 131 << 1 << 50 << 6;
+    QTest::newRow("lowest quality") << 200 << 120 << 3 << 1 << 255;
+    QTest::newRow("one pixel") << 1 << 1 << 3 << 85 << 0;
+  }
+  void TablesAreTheOnesLibjpegFinds() {
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, components);
+    QFETCH(int, quality);
+    QFETCH(int, noise);
+    const Bytes written = Written(width, height, components, quality, noise);
+    QVERIFY(written == OptimisedByLibjpeg(written));
+  }
+
+  void BlockCountsAreLibjpegs() {
+    std::mt19937 random(7);
+    long dc[2][257] = {};
+    long ac[2][257] = {};
+    int last_dc = 0;
+    for (int b = 0; b < 3000; ++b) {
+      // From almost empty to full, so that runs of every length end
+      // anywhere, the last one at 62 and at 63 too.
+      static constexpr unsigned kZeros[] = {63, 60, 48, 32, 8, 0};
+      int16_t block[64];
+      for (int16_t& c : block) {
+        const int magnitude = 1 + random() % (1 << random() % 10);
+        c = random() % 64 < kZeros[b % 6] ? 0
+            : random() % 2                ? magnitude
+                                          : -magnitude;
+      }
+      QVERIFY(lumeconv::CountBlock(block, last_dc, 10, dc[0], ac[0]));
+      CountPlainly(block, last_dc, dc[1], ac[1]);
+      last_dc = block[0];
+    }
+    QVERIFY(std::equal(dc[0], dc[0] + 257, dc[1]));
+    QVERIFY(std::equal(ac[0], ac[0] + 257, ac[1]));
+    int16_t too_large[64] = {};
+    too_large[1] = 1024;
+    QVERIFY(!lumeconv::CountBlock(too_large, 0, 10, dc[0], ac[0]));
+    too_large[1] = 0;
+    QVERIFY(!lumeconv::CountBlock(too_large, 2048, 10, dc[0], ac[0]));
+  }
+};
+
+QTEST_GUILESS_MAIN(JpegWriterTest)
+#include "jpeg_writer_test.moc"
