@@ -6,6 +6,7 @@
 #include <QTest>
 #include <algorithm>
 #include <bit>
+#include <csetjmp>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -49,30 +50,56 @@ Bytes Written(int width, int height, int components, int quality, int noise) {
   return bytes;
 }
 
-// The same coefficients with the tables libjpeg itself finds optimal.
-Bytes OptimisedByLibjpeg(const Bytes& jpeg) {
+// libjpeg's errors and warnings end the transcoding, not the test program
+// (its own handler calls exit, which a test program does not survive).
+struct Refusal {
+  jpeg_error_mgr manager;
+  std::jmp_buf jump;
+};
+
+void Refuse(j_common_ptr cinfo) {
+  std::longjmp(reinterpret_cast<Refusal*>(cinfo->err)->jump, 1);
+}
+
+void RefuseWarnings(j_common_ptr cinfo, int level) {
+  if (level < 0) Refuse(cinfo);
+}
+
+// The same coefficients with the tables libjpeg itself finds optimal;
+// false when libjpeg cannot read them. Holds no C++ objects: libjpeg
+// leaves by longjmp.
+bool Transcode(const Bytes* jpeg, unsigned char** data, unsigned long* size) {
   jpeg_decompress_struct in{};
   jpeg_compress_struct out{};
-  jpeg_error_mgr in_error{};
-  jpeg_error_mgr out_error{};
-  in.err = jpeg_std_error(&in_error);
-  out.err = jpeg_std_error(&out_error);
+  Refusal refusal{};
+  in.err = jpeg_std_error(&refusal.manager);
+  out.err = in.err;
+  refusal.manager.error_exit = Refuse;
+  refusal.manager.emit_message = RefuseWarnings;
   jpeg_create_decompress(&in);
   jpeg_create_compress(&out);
-  jpeg_mem_src(&in, jpeg.data(), jpeg.size());
-  jpeg_read_header(&in, TRUE);
-  jvirt_barray_ptr* coefficients = jpeg_read_coefficients(&in);
-  unsigned char* data = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&out, &data, &size);
-  jpeg_copy_critical_parameters(&in, &out);
-  out.optimize_coding = TRUE;
-  jpeg_write_coefficients(&out, coefficients);
-  jpeg_finish_compress(&out);
-  jpeg_finish_decompress(&in);
-  Bytes bytes(data, data + size);
+  const bool done = setjmp(refusal.jump) == 0;
+  if (done) {
+    jpeg_mem_src(&in, jpeg->data(), jpeg->size());
+    jpeg_read_header(&in, TRUE);
+    jvirt_barray_ptr* coefficients = jpeg_read_coefficients(&in);
+    jpeg_mem_dest(&out, data, size);
+    jpeg_copy_critical_parameters(&in, &out);
+    out.optimize_coding = TRUE;
+    jpeg_write_coefficients(&out, coefficients);
+    jpeg_finish_compress(&out);
+    jpeg_finish_decompress(&in);
+  }
   jpeg_destroy_compress(&out);
   jpeg_destroy_decompress(&in);
+  return done;
+}
+
+Bytes OptimisedByLibjpeg(const Bytes& jpeg) {
+  unsigned char* data = nullptr;
+  unsigned long size = 0;
+  Bytes bytes;
+  if (Transcode(&jpeg, &data, &size)) bytes.assign(data, data + size);
   std::free(data);
   return bytes;
 }
