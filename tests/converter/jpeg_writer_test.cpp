@@ -65,41 +65,52 @@ void RefuseWarnings(j_common_ptr cinfo, int level) {
   if (level < 0) Refuse(cinfo);
 }
 
+// libjpeg's state lives with the caller: what it changes between setjmp
+// and longjmp must not be a local of the function that calls setjmp.
+struct Transcoding {
+  jpeg_decompress_struct in;
+  jpeg_compress_struct out;
+  Refusal refusal;
+};
+
 // The same coefficients with the tables libjpeg itself finds optimal;
 // false when libjpeg cannot read them. Holds no C++ objects: libjpeg
 // leaves by longjmp.
-bool Transcode(const Bytes* jpeg, unsigned char** data, unsigned long* size) {
-  jpeg_decompress_struct in{};
-  jpeg_compress_struct out{};
-  Refusal refusal{};
-  in.err = jpeg_std_error(&refusal.manager);
-  out.err = in.err;
-  refusal.manager.error_exit = Refuse;
-  refusal.manager.emit_message = RefuseWarnings;
-  jpeg_create_decompress(&in);
-  jpeg_create_compress(&out);
-  const bool done = setjmp(refusal.jump) == 0;
-  if (done) {
-    jpeg_mem_src(&in, jpeg->data(), jpeg->size());
-    jpeg_read_header(&in, TRUE);
-    jvirt_barray_ptr* coefficients = jpeg_read_coefficients(&in);
-    jpeg_mem_dest(&out, data, size);
-    jpeg_copy_critical_parameters(&in, &out);
-    out.optimize_coding = TRUE;
-    jpeg_write_coefficients(&out, coefficients);
-    jpeg_finish_compress(&out);
-    jpeg_finish_decompress(&in);
+bool Transcode(Transcoding* t, const Bytes* jpeg, unsigned char** data,
+               unsigned long* size) {
+  t->in.err = jpeg_std_error(&t->refusal.manager);
+  t->out.err = t->in.err;
+  t->refusal.manager.error_exit = Refuse;
+  t->refusal.manager.emit_message = RefuseWarnings;
+  jpeg_create_decompress(&t->in);
+  jpeg_create_compress(&t->out);
+  if (setjmp(t->refusal.jump) != 0) {
+    jpeg_destroy_compress(&t->out);
+    jpeg_destroy_decompress(&t->in);
+    return false;
   }
-  jpeg_destroy_compress(&out);
-  jpeg_destroy_decompress(&in);
-  return done;
+  jpeg_mem_src(&t->in, jpeg->data(), jpeg->size());
+  jpeg_read_header(&t->in, TRUE);
+  jvirt_barray_ptr* coefficients = jpeg_read_coefficients(&t->in);
+  jpeg_mem_dest(&t->out, data, size);
+  jpeg_copy_critical_parameters(&t->in, &t->out);
+  t->out.optimize_coding = TRUE;
+  jpeg_write_coefficients(&t->out, coefficients);
+  jpeg_finish_compress(&t->out);
+  jpeg_finish_decompress(&t->in);
+  jpeg_destroy_compress(&t->out);
+  jpeg_destroy_decompress(&t->in);
+  return true;
 }
 
 Bytes OptimisedByLibjpeg(const Bytes& jpeg) {
+  Transcoding transcoding{};
   unsigned char* data = nullptr;
   unsigned long size = 0;
   Bytes bytes;
-  if (Transcode(&jpeg, &data, &size)) bytes.assign(data, data + size);
+  if (Transcode(&transcoding, &jpeg, &data, &size)) {
+    bytes.assign(data, data + size);
+  }
   std::free(data);
   return bytes;
 }
