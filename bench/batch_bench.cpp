@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <vector>
 
@@ -84,7 +85,7 @@ int main(int argc, char** argv) {
   }
   const QString corpus = argv[1];
   const QString lumeconv = argv[2];
-  const int rounds = argc == 4 ? std::max(1, atoi(argv[3])) : 5;
+  const int rounds = argc == 4 ? std::max(1, std::atoi(argv[3])) : 5;
   QTemporaryDir dir;
   std::printf("%-16s %6s %9s %9s %7s %9s %10s %12s\n", "class", "files",
               "run ms", "loop ms", "ratio", "window", "mogrify ms",
