@@ -22,6 +22,7 @@
 #include "base/settings_store.h"
 #include "filelist/file_list.h"
 #include "gap_watch.h"
+#include "median.h"
 #include "silent_dialogs.h"
 #include "support/controls.h"
 
@@ -40,11 +41,6 @@ QStringList Copy(const QString& corpus, const QString& kind,
 }
 
 double MsPerFile(qint64 ns, int files) { return ns / 1e6 / files; }
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
 
 // CPU time of the calling thread so far, in ms.
 double ThreadCpuMs() {

@@ -21,6 +21,7 @@
 #include "huge_pages.h"
 #include "jpeg_writer.h"
 #include "libpng_reader.h"
+#include "median.h"
 #include "open_png.h"
 
 namespace {
@@ -29,11 +30,6 @@ using Clock = std::chrono::steady_clock;
 
 double Ms(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
-double Median(std::vector<double> times) {
-  std::sort(times.begin(), times.end());
-  return times[times.size() / 2];
 }
 
 // The times of one pass: read, prepare, finish, encode.
