@@ -154,9 +154,9 @@ void Form1::WireHandlers() {
   run_options_ =
       std::make_unique<ControlOptions>(Slider1, Option1, Option2, Text2);
   progress_ = std::make_unique<ProgressBarSink>(ProgressBar1);
-  batch_run_ =
-      std::make_unique<BatchRun>(*run_options_, *progress_, *file_list_,
-                                 pointer_, env_.dialogs, application_title_);
+  batch_run_ = std::make_unique<BatchRun>(
+      *run_options_, *progress_, *file_list_, pointer_, env_.dialogs,
+      application_title_, env_.program_folder);
   connect(PushButton2, &QPushButton::clicked, this,
           [this] { PushButton2_Click(); });
   connect(PushButton1, &QPushButton::clicked, this,

@@ -1,6 +1,9 @@
 #include "convert/batch_run.h"
 
+#include <unistd.h>
+
 #include <QDir>
+#include <QFile>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -8,6 +11,7 @@
 
 #include "base/dialogs.h"
 #include "base/failure.h"
+#include "base/failure_numbers.h"
 #include "base/pump_events.h"
 #include "base/shutdown.h"
 #include "base/trap.h"
@@ -23,6 +27,9 @@
 namespace {
 
 constexpr int kListedLines = 10;
+// lumeconv's exit code for a JPEG it cannot write.
+constexpr int kConverterCannotWrite = 7;
+constexpr int kConverterNotStarted = kStartFailureBase + kFileNotFound;
 
 // An ordinary file, not a folder and not hidden.
 bool IsPresent(const QString& path) {
@@ -52,19 +59,41 @@ QString ConverterSaid(const QString& line, const QString& working_copy) {
   return said.startsWith("is ") ? "the file " + said : said;
 }
 
-// Why a converter run left no JPEG.
+// Why a converter run left no JPEG. The working folder is named where
+// people can find it, never by the path the program reaches it through.
 QString ConverterFailure(int result, const RunnerOutcome& outcome,
-                         const QString& working_copy) {
+                         const QString& working_copy, const QString& folder,
+                         const QString& location) {
   if (outcome.signal != 0) {
     return QString("the converter was stopped by signal %1 (%2)")
         .arg(outcome.signal)
         .arg(QString::fromLocal8Bit(::strsignal(outcome.signal)));
   }
   if (result < 0) return "the converter could not be started";
-  return QString("the converter failed (exit code %1)").arg(result) +
-         (outcome.first_error_line.isEmpty()
-              ? QString()
-              : ": " + ConverterSaid(outcome.first_error_line, working_copy));
+  QString said = ConverterSaid(outcome.first_error_line, working_copy);
+  said.replace(folder + "/", Native(location) + QDir::separator());
+  const QString what =
+      result == kConverterCannotWrite
+          ? QString(
+                "the converter could not write its JPEG in the working "
+                "folder %1 (exit code %2)")
+                .arg(Native(location))
+                .arg(result)
+          : QString("the converter failed (exit code %1)").arg(result);
+  return what + (said.isEmpty() ? QString() : ": " + said);
+}
+
+// The reason alone, without the path a failure was told of.
+QString ReasonBeyond(const Failure& failure, const QString& path) {
+  const QString prefix = Native(path) + ": ";
+  const QString text = failure.Description();
+  return text.startsWith(prefix) ? text.mid(prefix.size()) : text;
+}
+
+bool IsRunnable(const QString& program) {
+  return !program.isEmpty() &&
+         ::access(QFile::encodeName(program).constData(), X_OK) == 0 &&
+         IsExistingFile(program);
 }
 
 }  // namespace
@@ -91,13 +120,15 @@ struct BatchRun::Run {
 
 BatchRun::BatchRun(const RunOptions& options, ProgressSink& progress,
                    FileList& files, WindowPointer& pointer, Dialogs& dialogs,
-                   const QString& application_title)
+                   const QString& application_title,
+                   const QString& program_folder)
     : options_(options),
       progress_(progress),
       files_(files),
       pointer_(pointer),
       dialogs_(dialogs),
-      application_title_(application_title) {}
+      application_title_(application_title),
+      program_folder_(program_folder) {}
 
 BatchRun::~BatchRun() = default;
 
@@ -171,17 +202,41 @@ void BatchRun::PushButton2_Click() {
   end_run();
 }
 
+QString BatchRun::InstalledConverter() const {
+  const QString installed = program_folder_ + "/lumeconv";
+  return IsRunnable(installed) ? installed : QString();
+}
+
 void BatchRun::PrepareWorkingFolder(const QByteArray& image, Run& run) {
-  run.work = std::make_unique<WorkingFolder>();
-  const QString converter = run.work->Path() + "/lumeconv";
-  // The folder is new and ours alone: anything already at the path was not
-  // written by us and is never run.
-  if (!WriteBytesIfAbsent(image, converter)) {
-    throw Failure(Native(converter) + " was not created by this run.");
-  }
-  QFile::setPermissions(converter, QFile::ReadOwner | QFile::ExeOwner);
+  const auto furnish = [&](const WorkingFolder& folder) {
+    // Hardened systems mount the temporary folders noexec: the copy
+    // written there could not run, the one installed with us can.
+    if (!folder.AllowsPrograms()) {
+      run.converter = InstalledConverter();
+      if (run.converter.isEmpty()) {
+        throw Failure(
+            "programs may not run there, and no converter is "
+            "installed beside the program in " +
+            Native(program_folder_));
+      }
+      return;
+    }
+    const QString converter = folder.Path() + "/lumeconv";
+    // The folder is new and ours alone: anything already at the path was
+    // not written by us and is never run.
+    try {
+      if (!WriteBytesIfAbsent(image, converter)) {
+        throw Failure("the converter there was not written by this run");
+      }
+    } catch (const Failure& failure) {
+      throw Failure("the converter could not be written there (" +
+                    ReasonBeyond(failure, converter) + ")");
+    }
+    QFile::setPermissions(converter, QFile::ReadOwner | QFile::ExeOwner);
+    run.converter = converter;
+  };
+  run.work = std::make_unique<WorkingFolder>(furnish);
   run.folder = run.work->Path();
-  run.converter = converter;
 }
 
 void BatchRun::ConvertRow(Trap& trap, int i, Run& run) {
@@ -202,8 +257,12 @@ void BatchRun::ConvertRow(Trap& trap, int i, Run& run) {
   trap.Set(130, temp_png, [&] { return run.folder + "/temp.png"; });
   trap.Set(132, temp_jpg, [&] { return run.folder + "/temp.jpg"; });
   if (trap.Test(134, [&] { return options_.SaveInChosenFolder(); })) {
+    // An empty folder box names no folder, not the root of the disk.
     trap.Set(136, destination, [&] {
-      return options_.ChosenFolder() + QDir::separator() + base_name + ".jpg";
+      const QString folder = options_.ChosenFolder();
+      return folder.trimmed().isEmpty()
+                 ? QString()
+                 : folder + QDir::separator() + base_name + ".jpg";
     });
   } else if (trap.Test(138, [&] { return options_.SaveBesideOriginal(); })) {
     trap.Set(140, destination, [&] {
@@ -218,6 +277,9 @@ void BatchRun::ConvertRow(Trap& trap, int i, Run& run) {
   // Without a working folder nothing is touched: the working paths would
   // lie at the root of the file system.
   if (run.converter.isEmpty()) return fail("no working folder could be made");
+  if (destination.isEmpty()) {
+    return fail("the destination folder does not exist");
+  }
   // Refused before any copy: a FIFO or a device would block the run.
   if (const QString problem = FileProblem(source); !problem.isEmpty()) {
     return fail(problem);
@@ -247,8 +309,21 @@ void BatchRun::ConvertRow(Trap& trap, int i, Run& run) {
   trap.Set(166, result, [&] {
     RunnerSetup setup = runner_setup_;
     setup.inherited_descriptor = run.work->Descriptor();
-    return ConverterRunner(command, 0, &progress_, progress_.Caption(),
-                           progress_.Value(), files_.Count(), &outcome, setup);
+    int code =
+        ConverterRunner(command, 0, &progress_, progress_.Caption(),
+                        progress_.Value(), files_.Count(), &outcome, setup);
+    // A policy that forbids running the written copy (noexec found late,
+    // a security module) leaves the installed converter to run instead.
+    const QString installed = InstalledConverter();
+    if (code == kConverterNotStarted && !installed.isEmpty() &&
+        run.converter != installed) {
+      command.replace(0, Quoted(run.converter).size(), Quoted(installed));
+      run.converter = installed;
+      code =
+          ConverterRunner(command, 0, &progress_, progress_.Caption(),
+                          progress_.Value(), files_.Count(), &outcome, setup);
+    }
+    return code;
   });
   QString failure;
   if (trap.Test(168, [&] { return IsPresent(temp_jpg); })) {
@@ -256,7 +331,8 @@ void BatchRun::ConvertRow(Trap& trap, int i, Run& run) {
              [&] { return Deliver(temp_jpg, source, destination, run); });
     trap.Line(172, [&] { DeleteFileQuiet(temp_jpg); });
   } else {
-    failure = ConverterFailure(result, outcome, temp_png);
+    failure = ConverterFailure(result, outcome, temp_png, run.folder,
+                               run.work->Location());
   }
   trap.Line(174, [&] { DeleteFileQuiet(temp_png); });
   if (!failure.isEmpty()) fail(failure);

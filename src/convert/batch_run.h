@@ -17,7 +17,7 @@ class BatchRun {
  public:
   BatchRun(const RunOptions& options, ProgressSink& progress, FileList& files,
            WindowPointer& pointer, Dialogs& dialogs,
-           const QString& application_title);
+           const QString& application_title, const QString& program_folder);
   ~BatchRun();
 
   void PushButton2_Click();
@@ -34,8 +34,12 @@ class BatchRun {
  private:
   struct Run;
 
-  // Makes the run's working folder and writes the converter into it.
+  // Makes the run's working folder and writes the converter into it, or
+  // picks the converter installed beside the program where the folder's
+  // file system may not run programs.
   void PrepareWorkingFolder(const QByteArray& image, Run& run);
+  // The converter installed beside the program; empty when there is none.
+  QString InstalledConverter() const;
   // One row of the queue, from reading it to removing its working files.
   void ConvertRow(Trap& trap, int i, Run& run);
   // Copies the result to its destination unless that would overwrite a
@@ -48,6 +52,7 @@ class BatchRun {
   WindowPointer& pointer_;
   Dialogs& dialogs_;
   const QString& application_title_;
+  const QString program_folder_;
   bool running_ = false;
   RunnerSetup runner_setup_;
 };

@@ -10,25 +10,30 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
-#include <QStandardPaths>
 #include <cerrno>
 #include <cstring>
 
 #include "base/failure.h"
+#include "base/user_folders.h"
 
 namespace {
 
 constexpr char kPrefix[] = "brisklume-";
+// Written into every working folder as it is made: a folder without it, or
+// with other words in it, was not made by this program.
+constexpr char kMarkName[] = ".brisklume-run";
+constexpr char kMarkText[] =
+    "Brisklume working folder: removed when its run ends.\n";
+
+QString SystemReason(int error) {
+  return QString::fromLocal8Bit(std::strerror(error));
+}
 
 // Why the folder is no place for a working folder: only we (or root) may
-// rename or replace entries there, and programs must be able to run there.
-// Empty when it is safe.
+// rename or replace entries there. Empty when it is safe.
 QString UnsafeParent(int fd) {
   struct stat info {};
-  struct statvfs volume {};
-  if (::fstat(fd, &info) != 0 || ::fstatvfs(fd, &volume) != 0) {
-    return "it cannot be examined";
-  }
+  if (::fstat(fd, &info) != 0) return "it cannot be examined";
   const bool owner_trusted = info.st_uid == ::geteuid() || info.st_uid == 0;
   const bool others_locked_out =
       (info.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (info.st_mode & S_ISVTX);
@@ -37,7 +42,6 @@ QString UnsafeParent(int fd) {
   if (!others_locked_out) {
     return "other users may rename or replace what is in it";
   }
-  if (volume.f_flag & ST_NOEXEC) return "programs may not run there";
   return {};
 }
 
@@ -46,15 +50,61 @@ int OpenFolder(const QString& path) {
                 O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
-// Removes a working folder's entries (it never holds folders) and then the
-// folder, all relative to open descriptors.
+// "X" followed by exactly `count` letters or digits.
+bool IsPatterned(const char* name, const char* prefix, size_t count) {
+  const size_t length = std::strlen(prefix);
+  if (std::strncmp(name, prefix, length) != 0) return false;
+  const char* rest = name + length;
+  if (std::strlen(rest) != count) return false;
+  for (; *rest; ++rest) {
+    const char c = *rest;
+    if (!(c >= 'a' && c <= 'z') && !(c >= 'A' && c <= 'Z') &&
+        !(c >= '0' && c <= '9')) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The names a run puts in its folder: the converter, the two working
+// files, and the converter's own unfinished output and scratch file.
+bool IsOwnEntry(const char* name) {
+  return std::strcmp(name, "lumeconv") == 0 ||
+         std::strcmp(name, "temp.png") == 0 ||
+         std::strcmp(name, "temp.jpg") == 0 ||
+         IsPatterned(name, ".lumeconv-", 6) ||
+         IsPatterned(name, ".lumeconv-scratch-", 6);
+}
+
+// True when the folder carries the mark of a run, written by this user.
+bool IsMarked(int fd) {
+  const int mark =
+      ::openat(fd, kMarkName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (mark < 0) return false;
+  struct stat info {};
+  char text[sizeof kMarkText] = {};
+  const bool marked =
+      ::fstat(mark, &info) == 0 && S_ISREG(info.st_mode) &&
+      info.st_uid == ::geteuid() &&
+      info.st_size == ssize_t(sizeof kMarkText - 1) &&
+      ::read(mark, text, sizeof text) == ssize_t(sizeof kMarkText - 1) &&
+      std::strcmp(text, kMarkText) == 0;
+  ::close(mark);
+  return marked;
+}
+
+// Removes what a run put in its folder, then the mark and the folder
+// itself when nothing else is left: a file someone else put there stays,
+// and so does the folder around it.
 void RemoveFolderAt(int parent_fd, const char* name, int fd) {
   const int listing = ::dup(fd);
   if (listing < 0) return;
   if (DIR* dir = ::fdopendir(listing)) {
     while (const dirent* entry = ::readdir(dir)) {
-      if (std::strcmp(entry->d_name, ".") != 0 &&
-          std::strcmp(entry->d_name, "..") != 0) {
+      struct stat info {};
+      if (IsOwnEntry(entry->d_name) &&
+          ::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+          S_ISREG(info.st_mode) && info.st_uid == ::geteuid()) {
         ::unlinkat(fd, entry->d_name, 0);
       }
     }
@@ -62,11 +112,12 @@ void RemoveFolderAt(int parent_fd, const char* name, int fd) {
   } else {
     ::close(listing);
   }
+  ::unlinkat(fd, kMarkName, 0);
   ::unlinkat(parent_fd, name, AT_REMOVEDIR);
 }
 
-// A run holds a lock on its folder while it lives; a folder of ours whose
-// lock can be taken belongs to a run that is gone.
+// A run holds a lock on its folder while it lives; a marked folder of ours
+// whose lock can be taken belongs to a run that is gone.
 void RemoveAbandoned(int parent_fd) {
   const int listing = ::dup(parent_fd);
   if (listing < 0) return;
@@ -76,14 +127,12 @@ void RemoveAbandoned(int parent_fd) {
     return;
   }
   while (const dirent* entry = ::readdir(dir)) {
-    if (std::strncmp(entry->d_name, kPrefix, sizeof kPrefix - 1) != 0) {
-      continue;
-    }
+    if (!IsPatterned(entry->d_name, kPrefix, 12)) continue;
     const int fd = ::openat(parent_fd, entry->d_name,
                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) continue;
     struct stat info {};
-    if (::fstat(fd, &info) == 0 && info.st_uid == ::geteuid() &&
+    if (::fstat(fd, &info) == 0 && info.st_uid == ::geteuid() && IsMarked(fd) &&
         ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
       RemoveFolderAt(parent_fd, entry->d_name, fd);
     }
@@ -103,48 +152,70 @@ QByteArray RandomName() {
   return name;
 }
 
+bool WriteMark(int fd) {
+  const int mark =
+      ::openat(fd, kMarkName,
+               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (mark < 0) return false;
+  const ssize_t size = sizeof kMarkText - 1;
+  const ssize_t n = ::write(mark, kMarkText, size);
+  int error = n < 0 ? errno : ENOSPC;
+  bool written = n == size;
+  if (::close(mark) != 0 && written) {
+    written = false;
+    error = errno;
+  }
+  if (!written) errno = error;
+  return written;
+}
+
 }  // namespace
 
 QString WorkingFolder::TemporaryFolder() {
-  const QString temp = qEnvironmentVariable("TEMP");
-  return temp.isEmpty() ? QDir::tempPath() : temp;
-}
-
-QString WorkingFolder::PrivateFolder() {
-  return QStandardPaths::writableLocation(
-             QStandardPaths::GenericCacheLocation) +
-         "/brisklume";
-}
-
-WorkingFolder::WorkingFolder() {
-  QString parent = TemporaryFolder();
-  parent_fd_ = OpenFolder(parent);
-  // Why TEMP was passed over, for a failure in the folder used instead.
-  QString passed_over;
-  if (parent_fd_ >= 0) {
-    if (const QString why = UnsafeParent(parent_fd_); !why.isEmpty()) {
-      passed_over = " (" + QDir::toNativeSeparators(parent) +
-                    " was not used: " + why + ")";
-      ::close(parent_fd_);
-      parent = PrivateFolder();
-      QDir().mkpath(parent);
-      ::chmod(QFile::encodeName(parent).constData(), 0700);
-      parent_fd_ = OpenFolder(parent);
-    }
+  for (const char* name : {"TEMP", "TMPDIR"}) {
+    const QString value = qEnvironmentVariable(name);
+    if (!value.isEmpty()) return value;
   }
+  return "/tmp";
+}
+
+QString WorkingFolder::PrivateFolder() { return CacheFolder() + "/brisklume"; }
+
+WorkingFolder::WorkingFolder(const Furnish& furnish) {
+  const QString temp = TemporaryFolder();
+  QString passed_over;
+  try {
+    MakeIn(temp, false, furnish);
+    return;
+  } catch (const Failure& failure) {
+    passed_over = " (" + QDir::toNativeSeparators(temp) +
+                  " was not used: " + failure.Description() + ")";
+  }
+  const QString own = PrivateFolder();
+  try {
+    MakeIn(own, true, furnish);
+  } catch (const Failure& failure) {
+    throw Failure("Cannot create a working folder in " +
+                  QDir::toNativeSeparators(own) + ": " + failure.Description() +
+                  passed_over);
+  }
+}
+
+void WorkingFolder::MakeIn(const QString& parent, bool make_parent,
+                           const Furnish& furnish) {
   const auto fail = [&](const QString& why) {
+    Remove();
     if (parent_fd_ >= 0) ::close(parent_fd_);
     parent_fd_ = -1;
-    throw Failure("Cannot create a working folder in " +
-                  QDir::toNativeSeparators(parent) + ": " + why + passed_over);
+    throw Failure(why);
   };
-  const auto fail_with = [&](int error) {
-    fail(QString::fromLocal8Bit(std::strerror(error)));
-  };
-  if (parent_fd_ < 0) fail_with(errno);
-  if (!passed_over.isEmpty()) {
-    if (const QString why = UnsafeParent(parent_fd_); !why.isEmpty()) fail(why);
+  if (make_parent) {
+    QDir().mkpath(parent);
+    ::chmod(QFile::encodeName(parent).constData(), 0700);
   }
+  parent_fd_ = OpenFolder(parent);
+  if (parent_fd_ < 0) fail(SystemReason(errno));
+  if (const QString why = UnsafeParent(parent_fd_); !why.isEmpty()) fail(why);
   RemoveAbandoned(parent_fd_);
   // Made under a fresh name that no one can guess or take first.
   int made = -1;
@@ -153,7 +224,7 @@ WorkingFolder::WorkingFolder() {
     made = ::mkdirat(parent_fd_, name_.constData(), 0700);
     if (made != 0 && errno != EEXIST) break;
   }
-  if (made != 0) fail_with(errno);
+  if (made != 0) fail(SystemReason(errno));
   fd_ = ::openat(parent_fd_, name_.constData(),
                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   struct stat info {};
@@ -162,20 +233,36 @@ WorkingFolder::WorkingFolder() {
     const int error = fd_ < 0 ? errno : EPERM;
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    fail_with(error);
+    ::unlinkat(parent_fd_, name_.constData(), AT_REMOVEDIR);
+    fail(SystemReason(error));
   }
   ::flock(fd_, LOCK_EX | LOCK_NB);
   location_ = QDir(parent).filePath(QFile::decodeName(name_));
   path_ = "/proc/self/fd/" + QString::number(fd_);
+  if (!WriteMark(fd_)) {
+    fail("nothing can be written in it (" + SystemReason(errno) + ")");
+  }
   // Without /proc the folder can only be named; its parent is safe.
   struct stat named {};
   if (::stat(QFile::encodeName(path_).constData(), &named) != 0 ||
       named.st_dev != info.st_dev || named.st_ino != info.st_ino) {
     path_ = location_;
   }
+  if (!furnish) return;
+  try {
+    furnish(*this);
+  } catch (const Failure& failure) {
+    fail(failure.Description());
+  }
 }
 
 WorkingFolder::~WorkingFolder() { Remove(); }
+
+bool WorkingFolder::AllowsPrograms() const {
+  struct statvfs volume {};
+  return fd_ >= 0 && ::fstatvfs(fd_, &volume) == 0 &&
+         (volume.f_flag & ST_NOEXEC) == 0;
+}
 
 void WorkingFolder::Remove() {
   if (fd_ < 0) return;

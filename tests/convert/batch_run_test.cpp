@@ -133,10 +133,15 @@ struct Batch {
     QDir(harness.dir.path()).mkpath("out");
     QDir(harness.dir.path()).mkpath("temp");
     saved_temp = qgetenv("TEMP");
+    saved_cache = qgetenv("XDG_CACHE_HOME");
     qputenv("TEMP", Path("temp").toUtf8());
+    qputenv("XDG_CACHE_HOME", Path("cache").toUtf8());
     Controls(form).Text2->setText(Path("out"));
   }
-  ~Batch() { qputenv("TEMP", saved_temp); }
+  ~Batch() {
+    qputenv("TEMP", saved_temp);
+    qputenv("XDG_CACHE_HOME", saved_cache);
+  }
   QString Path(const QString& name) const { return harness.dir.filePath(name); }
   void Queue(const QString& name) { form.Files().Append(Path(name)); }
   QStringList Messages() const {
@@ -158,6 +163,7 @@ struct Batch {
   FormHarness harness;
   Form1& form;
   QByteArray saved_temp;
+  QByteArray saved_cache;
 };
 
 }  // namespace
@@ -441,12 +447,14 @@ class BatchRunTest : public QObject {
     QVERIFY(QFile::exists(b.Path("out/good.jpg")));
   }
 
-  // TEMP names a file: the failure is reported once and nothing is touched
-  // anywhere else, least of all at the root of the file system.
+  // TEMP and the cache folder name files: the failure is reported once and
+  // nothing is touched anywhere else, least of all at the root of the file
+  // system.
   void NoWorkingFolderTouchesNothing() {
     Batch b;
     Save(b.Path("not-a-folder"), "x");
     qputenv("TEMP", b.Path("not-a-folder").toUtf8());
+    qputenv("XDG_CACHE_HOME", b.Path("not-a-folder").toUtf8());
     WriteSample(b.Path("src/one.png"), 1);
     b.Queue("src/one.png");
     const bool root_had_temp = QFile::exists("/temp.png");

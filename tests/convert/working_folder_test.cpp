@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include "base/failure.h"
+#include "support/as_ordinary_user.h"
 #include "support/files.h"
 
 namespace {
@@ -162,21 +163,44 @@ class WorkingFolderTest : public QObject {
     QCOMPARE(Load(folder.Path() + "/lumeconv"), QByteArray("ours"));
   }
 
-  void FoldersOfEndedRunsAreRemoved() {
+  // Only folders that a run of ours made and left are removed, and only
+  // the files a run puts there: TEMP also holds the user's own folders,
+  // named like ours or not.
+  void OnlyWhatEndedRunsLeftIsRemoved() {
     QTemporaryDir dir;
     const Environment env(dir.path().toUtf8(), dir.filePath("cache").toUtf8());
-    QVERIFY(QDir(dir.path()).mkdir("brisklume-ended"));
-    QVERIFY(Save(dir.filePath("brisklume-ended/temp.png"), {}));
-    QVERIFY(QDir(dir.path()).mkdir("other"));
-    WorkingFolder running;
-    const QString running_name = QFileInfo(running.Location()).fileName();
+    const QStringList decoys = {
+        "brisklume-0.1.0/README.md", "brisklume-0.1.0/src/main.cpp",
+        "brisklume-photos/holiday.png", "brisklume-abcdefghijkl/temp.png",
+        "brisklume-ABCDEFGHIJKL/.brisklume-run"};
+    for (const QString& decoy : decoys) {
+      QVERIFY(QDir(dir.path()).mkpath(QFileInfo(decoy).path()));
+      QVERIFY(Save(dir.filePath(decoy), decoy.toUtf8()));
+    }
+    // Two runs that ended without cleaning up; into one the user put a
+    // file of their own.
+    QStringList ended;
+    for (const bool with_notes : {false, true}) {
+      // The child ends without dropping its folder, as a killed run does.
+      const QString location =
+          InChild([] { return QString(); },
+                  [with_notes] {
+                    auto* folder = new WorkingFolder;
+                    Save(folder->Path() + "/temp.png", "x");
+                    if (with_notes) {
+                      Save(folder->Path() + "/notes.txt", "mine");
+                    }
+                    return folder->Location();
+                  });
+      QVERIFY(QFileInfo::exists(location + "/temp.png"));
+      ended << location;
+    }
     WorkingFolder next;
-    QStringList expected = {"other", running_name,
-                            QFileInfo(next.Location()).fileName()};
-    expected.sort();
-    QStringList found = Entries(dir.path());
-    found.sort();
-    QCOMPARE(found, expected);
+    QVERIFY(!QFileInfo::exists(ended[0]));
+    QCOMPARE(Entries(ended[1]), QStringList{"notes.txt"});
+    for (const QString& decoy : decoys) {
+      QCOMPARE(Load(dir.filePath(decoy)), decoy.toUtf8());
+    }
   }
 };
 
