@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -24,6 +25,7 @@
 #include <QTreeWidget>
 #include <csignal>
 
+#include "convert/converter_image.h"
 #include "filelist/file_list.h"
 #include "support/as_ordinary_user.h"
 #include "support/controls.h"
@@ -32,6 +34,7 @@
 #include "support/form_harness.h"
 #include "support/lumeconv.h"
 #include "support/png_fixture.h"
+#include "support/tmpfs_mount.h"
 #include "util/file_queries.h"
 
 namespace {
@@ -203,6 +206,93 @@ class BatchRunTest : public QObject {
     Controls(b.form).PushButton2->click();
     QCOMPARE(b.Messages(), QStringList{"Done."});
     QVERIFY(!Load(b.Path("src/one.jpg")).isEmpty());
+  }
+
+  // A TEMP that cannot hold the run gives way to the user's cache folder;
+  // where programs may not run, the converter installed beside the program
+  // runs. Messages name real folders, never the descriptor path.
+  void TempThatCannotBeUsed_data() {
+    QTest::addColumn<QByteArray>("mount");   // tmpfs options; empty: none
+    QTest::addColumn<bool>("cache_inside");  // the cache on the mount too
+    QTest::addColumn<bool>("installed");     // lumeconv beside the program
+    QTest::addColumn<QString>("said");       // in the error report
+    QTest::newRow("missing") << QByteArray() << false << false << "";
+    QTest::newRow("full") << QByteArray("size=100k") << false << false << "";
+    QTest::newRow("noexec, converter installed")
+        << QByteArray("noexec") << true << true << "";
+    QTest::newRow("noexec, none installed")
+        << QByteArray("noexec") << true << false
+        << "programs may not run there, and no converter is installed";
+  }
+  void TempThatCannotBeUsed() {
+    QFETCH(QByteArray, mount);
+    QFETCH(bool, cache_inside);
+    QFETCH(bool, installed);
+    QFETCH(QString, said);
+    Batch b;
+    std::unique_ptr<TmpfsMount> tmpfs;
+    QString temp = b.Path("no/such/folder");
+    if (!mount.isEmpty()) {
+      tmpfs = std::make_unique<TmpfsMount>(mount);
+      if (!tmpfs->Ready()) QSKIP("mounting a tmpfs needs root");
+      temp = tmpfs->Path();
+    }
+    qunsetenv("TEMP");
+    const QByteArray saved_tmpdir = qgetenv("TMPDIR");
+    qputenv("TMPDIR", temp.toUtf8());
+    if (cache_inside) qputenv("XDG_CACHE_HOME", (temp + "/cache").toUtf8());
+    if (installed) {
+      QVERIFY(QFile::copy(LUMECONV_BINARY,
+                          b.harness.ProgramFolder() + "/lumeconv"));
+    }
+    WriteSample(b.Path("src/one.png"), 1);
+    b.Queue("src/one.png");
+    Controls(b.form).PushButton2->click();
+    qputenv("TMPDIR", saved_tmpdir);
+    const auto reports = b.harness.dialogs.ErrorReports();
+    for (const QString& text : b.Messages()) {
+      QVERIFY2(!text.contains("/proc/"), qPrintable(text));
+    }
+    if (said.isEmpty()) {
+      QCOMPARE(b.Messages(), QStringList{"Done."});
+      QCOMPARE(Load(b.Path("out/one.jpg")),
+               DirectJpeg(b.Path("src/one.png"), 85));
+    } else {
+      QCOMPARE(reports.size(), 1);
+      QVERIFY2(reports[0].text.contains(said), qPrintable(reports[0].text));
+      QVERIFY(reports[0].text.contains(temp + "/cache/brisklume"));
+    }
+    if (tmpfs) {
+      const QStringList left = QDir(temp).entryList(
+          QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+      QVERIFY(left.isEmpty() || left == QStringList{"cache"});
+      QVERIFY(QDir(temp + "/cache/brisklume").isEmpty());
+    }
+  }
+
+  // A working folder that fills up during the run is named as the place
+  // that was full, not taken for the user's destination.
+  void WorkingFolderFullForTheJpeg() {
+    Batch b;
+    WriteSample(b.Path("src/one.png"), 1, 600, 400);
+    // Room for the mark, the converter and the working copy, page by page.
+    const auto pages = [](qint64 bytes) { return (bytes + 4095) / 4096; };
+    const qint64 needed = 1 + pages(ConverterImage().size()) +
+                          pages(QFileInfo(b.Path("src/one.png")).size());
+    TmpfsMount tmpfs(QString("size=%1k").arg(needed * 4).toUtf8());
+    if (!tmpfs.Ready()) QSKIP("mounting a tmpfs needs root");
+    qputenv("TEMP", tmpfs.Path().toUtf8());
+    b.Queue("src/one.png");
+    Controls(b.form).PushButton2->click();
+    const QStringList lines = b.DoneLines();
+    QVERIFY2(lines.size() == 2, qPrintable(b.Messages().join('|')));
+    QVERIFY2(lines[1].startsWith(
+                 b.Path("src/one.png") +
+                 ": the converter could not write its JPEG in the working "
+                 "folder " +
+                 tmpfs.Path() + "/brisklume-"),
+             qPrintable(lines[1]));
+    QVERIFY2(!lines[1].contains("/proc/"), qPrintable(lines[1]));
   }
 
   void RefusesBeforeStarting_data() {
