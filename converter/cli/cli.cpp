@@ -30,6 +30,11 @@ Options ParseArguments(const std::vector<std::string>& arguments) {
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     const bool has_value = i + 1 < arguments.size();
+    if (argument.empty() &&
+        (options_ended || i == 0 ||
+         (arguments[i - 1] != "-q" && arguments[i - 1] != "-out"))) {
+      Wrong("the input file name is empty");
+    }
     if (options_ended) {
       if (!options.input.empty()) Wrong("only one input file may be given");
       options.input = argument;
@@ -83,6 +88,7 @@ std::string HelpText() {
          "  --           ends the options: INPUT may begin with \"-\"\n\n"
          "Exit codes:\n"
          "  0  the JPEG was written\n"
+         "  1  this text or the version cannot be written out\n"
          "  2  wrong option or value\n"
          "  3  the input is missing, a folder, or cannot be opened\n"
          "  4  the input is empty or not a PNG file\n"

@@ -1,7 +1,9 @@
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <new>
 #include <string>
@@ -47,12 +49,16 @@ int main(int argc, char** argv) {
                  lumeconv::UsageLine().c_str());
     return error.Code();
   }
-  if (options.help) {
-    std::fputs(lumeconv::HelpText().c_str(), stdout);
-    return lumeconv::kExitOk;
-  }
-  if (options.version) {
-    std::puts("lumeconv " LUMECONV_VERSION);
+  if (options.help || options.version) {
+    std::fputs(options.help ? lumeconv::HelpText().c_str()
+                            : "lumeconv " LUMECONV_VERSION "\n",
+               stdout);
+    // A text that did not reach its reader is a failure, not a success.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+      std::fprintf(stderr, "lumeconv: standard output: %s\n",
+                   std::strerror(errno));
+      return 1;
+    }
     return lumeconv::kExitOk;
   }
   try {

@@ -1,5 +1,7 @@
 #include "convert.h"
 
+#include <dirent.h>
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -28,6 +30,39 @@ std::string OutputPathFor(const std::string& input) {
 }
 
 namespace {
+
+std::string NameOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// True when the folder lists no entry spelt exactly `name`.
+bool UnlistedIn(const std::string& folder, const std::string& name) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return false;
+  bool listed = false;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (name == entry->d_name) {
+      listed = true;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return !listed;
+}
+
+// An output name that differs from an existing input's only in case, and
+// that the folder does not list as it is spelt, can only have been found by
+// folding case (FAT, exFAT, casefold folders): it is the input. Such file
+// systems may give each spelling an inode number of its own.
+bool IsInputByAnotherSpelling(const std::string& input,
+                              const std::string& output) {
+  const std::string in = NameOf(input);
+  const std::string out = NameOf(output);
+  if (in == out || ::strcasecmp(in.c_str(), out.c_str()) != 0) return false;
+  const std::string folder = output.substr(0, output.size() - out.size());
+  return UnlistedIn(folder.empty() ? "." : folder, out);
+}
 
 // Decoding and encoding take similar time; each gets a core. The decoding
 // thread inflates (and puts an interlaced image together); the encoding
@@ -145,7 +180,9 @@ std::string ConvertFile(const std::string& input, int quality,
   const std::string output = OutputPathFor(input);
   struct stat existing {};
   if (::stat(output.c_str(), &existing) == 0 &&
-      existing.st_dev == source.Device() && existing.st_ino == source.Inode()) {
+      ((existing.st_dev == source.Device() &&
+        existing.st_ino == source.Inode()) ||
+       IsInputByAnotherSpelling(input, output))) {
     throw ConversionError(kExitOutput,
                           "the JPEG would replace this file itself");
   }

@@ -2,13 +2,18 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "util/path_strings.h"
@@ -35,13 +40,38 @@ bool HasLookalike(const QString& folder, const QString& name) {
   return found;
 }
 
+// File systems whose names may fold case: FAT, exFAT, NTFS, HFS, SMB and
+// CIFS shares, shared folders of virtual machines, and FUSE, which carries
+// most of these on a desktop.
+bool FoldingType(unsigned long type) {
+  static constexpr unsigned long kTypes[] = {
+      0x4d44,     0x2011bab0, 0x5346544e, 0x4244,     0x482b,    0x517b,
+      0xff534d42, 0xfe534d42, 0x786f4256, 0x01021997, 0x65735546};
+  for (const unsigned long known : kTypes) {
+    if (type == known) return true;
+  }
+  return false;
+}
+
+FileId IdentityFrom(const struct stat& info, const QByteArray& name) {
+  const QString path = QFile::decodeName(name);
+  if (!MayFoldCase(S_ISDIR(info.st_mode) ? path : QFileInfo(path).path())) {
+    return FileId{info.st_dev, info.st_ino, {}};
+  }
+  char real[PATH_MAX];
+  const QString real_path =
+      QFile::decodeName(::realpath(name.constData(), real) ? real : name);
+  return FileId{info.st_dev, 0, real_path.toCaseFolded().toStdString()};
+}
+
 std::optional<FileId> Identity(const QString& path, bool folder_only) {
   struct stat info {};
-  if (path.isEmpty() || ::stat(NativeName(path).constData(), &info) != 0 ||
+  const QByteArray name = NativeName(path);
+  if (path.isEmpty() || ::stat(name.constData(), &info) != 0 ||
       (folder_only && !S_ISDIR(info.st_mode))) {
     return std::nullopt;
   }
-  return FileId{info.st_dev, info.st_ino};
+  return IdentityFrom(info, name);
 }
 
 }  // namespace
@@ -142,12 +172,27 @@ std::optional<FileId> FolderIdentityOf(const QString& path) {
   return Identity(path, true);
 }
 
+bool MayFoldCase(const QString& path) {
+  const QByteArray name = NativeName(path);
+  struct statfs volume {};
+  if (::statfs(name.constData(), &volume) != 0) return false;
+  if (FoldingType(static_cast<unsigned long>(volume.f_type))) return true;
+  // ext4 and f2fs fold case in folders that carry the casefold flag.
+  const int fd = ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  const bool folds = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                     (flags & FS_CASEFOLD_FL) != 0;
+  ::close(fd);
+  return folds;
+}
+
 std::optional<FileStamp> StampOf(const QString& path) {
   struct stat info {};
-  if (::stat(NativeName(path).constData(), &info) != 0) return std::nullopt;
+  const QByteArray name = NativeName(path);
+  if (::stat(name.constData(), &info) != 0) return std::nullopt;
   constexpr long long kNs = 1000000000;
-  return FileStamp{{info.st_dev, info.st_ino},
-                   info.st_size,
+  return FileStamp{IdentityFrom(info, name), info.st_size,
                    info.st_mtim.tv_sec * kNs + info.st_mtim.tv_nsec,
                    info.st_ctim.tv_sec * kNs + info.st_ctim.tv_nsec};
 }

@@ -3,6 +3,7 @@
 #include <QString>
 #include <compare>
 #include <optional>
+#include <string>
 
 // Questions about single files; none of them changes anything, and none
 // ever opens what is not a regular file.
@@ -38,12 +39,20 @@ inline constexpr int kAttributeArchive = 32;
 int FileAttributes(const QString& path);
 
 // What makes a file the same file under any of its names: links, doubled
-// separators and symbolic links all lead to one identity.
+// separators and symbolic links all lead to one identity. Where the file
+// system may fold case (FAT, exFAT, network shares, FUSE), spellings of a
+// name get inode numbers of their own, so there a file is known by its
+// device and its case-folded real path instead, with inode 0.
 struct FileId {
   unsigned long long device = 0;
   unsigned long long inode = 0;
+  std::string folded;
   auto operator<=>(const FileId&) const = default;
 };
+
+// True where names in the folder that differ only in case may lead to one
+// file.
+bool MayFoldCase(const QString& folder);
 
 // A file's identity with its size and times: a file that another program
 // replaced may reuse the identity, but not all of these.

@@ -403,6 +403,45 @@ class BatchRunTest : public QObject {
              DirectJpeg(b.Path("src/two.png"), 85));
   }
 
+  // FAT folds case, and fusefat gives each spelling its own inode number:
+  // a PNG named SHOT.JPG is its own result's name, and A.png and a.png
+  // give one result.
+  void CaseFoldingOnFat() {
+    FatMount fat;
+    if (!fat.Ready()) QSKIP("fusefat cannot mount here");
+    Batch b;
+    QVERIFY(QDir(fat.Path()).mkpath("a") && QDir(fat.Path()).mkpath("b"));
+    WriteSample(fat.Path() + "/SHOT.JPG", 1);
+    WriteSample(fat.Path() + "/a/A.png", 2);
+    WriteSample(fat.Path() + "/b/a.png", 3);
+    const QByteArray shot = Load(fat.Path() + "/SHOT.JPG");
+    b.form.Files().Append(fat.Path() + "/SHOT.JPG");
+    b.form.Files().Append(fat.Path() + "/a/A.png");
+    b.form.Files().Append(fat.Path() + "/b/a.png");
+    Controls(b.form).Text2->setText(fat.Path());
+    Controls(b.form).PushButton2->click();
+    QCOMPARE(Load(fat.Path() + "/SHOT.JPG"), shot);
+    QCOMPARE(b.DoneLines(),
+             QStringList({"1 of 3 files could not be converted:",
+                          fat.Path() +
+                              "/SHOT.JPG: its JPEG would overwrite "
+                              "the queued file " +
+                              fat.Path() + "/SHOT.jpg",
+                          "",
+                          "1 of 3 results were replaced by a later file "
+                          "with the same name:",
+                          fat.Path() + "/a/A.png: its JPEG " + fat.Path() +
+                              "/a.jpg was replaced by that of " + fat.Path() +
+                              "/b/a.png"}));
+    QCOMPARE(Load(fat.Path() + "/a.jpg"),
+             DirectJpeg(fat.Path() + "/b/a.png", 85));
+    // lumeconv alone keeps its input as well.
+    QVERIFY(QFile::copy(fat.Path() + "/b/a.png", fat.Path() + "/CLI.JPG"));
+    const LumeconvRun run = RunLumeconv({fat.Path() + "/CLI.JPG"});
+    QCOMPARE(run.code, 7);
+    QCOMPARE(Load(fat.Path() + "/CLI.JPG"), Load(fat.Path() + "/b/a.png"));
+  }
+
   // No result is ever written over a queued file, whatever names lead there.
   void QueuedFilesAreNeverOverwritten_data() {
     QTest::addColumn<QStringList>("queue");

@@ -32,6 +32,7 @@ class CliTest : public QObject {
     QTest::newRow("unknown option") << QStringList{"-x", "@"} << 2 << 0;
     QTest::newRow("two inputs") << QStringList{"@", "@"} << 2 << 0;
     QTest::newRow("no input") << QStringList{"-q", "50"} << 2 << 0;
+    QTest::newRow("empty name") << QStringList{"-q", "50", ""} << 2 << 0;
     QTest::newRow("end of options")
         << QStringList{"-q", "40", "--", "@"} << 0 << 40;
     QTest::newRow("two inputs after the end of options")
@@ -58,6 +59,9 @@ class CliTest : public QObject {
     QCOMPARE(result.code, code);
     QCOMPARE(QFile::exists(dir.filePath("in.jpg")), quality > 0);
     if (code == 2) QVERIFY(result.error.contains("usage: lumeconv"));
+    if (arguments.contains("")) {
+      QVERIFY(result.error.contains("the input file name is empty"));
+    }
     if (quality == 0) return;
     // The same image through the same quality gives the same bytes.
     QTemporaryDir again;
@@ -76,7 +80,7 @@ class CliTest : public QObject {
                              "(default jpeg)", "--version", "Exit codes"}) {
       QVERIFY2(result.out.contains(text), text);
     }
-    for (int code : {0, 2, 3, 4, 5, 6, 7}) {
+    for (int code : {0, 1, 2, 3, 4, 5, 6, 7}) {
       QVERIFY(result.out.contains(QString("  %1  ").arg(code)));
     }
   }
@@ -85,6 +89,22 @@ class CliTest : public QObject {
     const LumeconvRun result = RunLumeconv({"--version"});
     QCOMPARE(result.code, 0);
     QVERIFY(result.out.startsWith("lumeconv "));
+  }
+
+  // A text that cannot be written out is a failure.
+  void FullStandardOutputFails_data() {
+    QTest::addColumn<QString>("option");
+    QTest::newRow("help") << "--help";
+    QTest::newRow("version") << "--version";
+  }
+  void FullStandardOutputFails() {
+    QFETCH(QString, option);
+    QProcess process;
+    process.setStandardOutputFile("/dev/full");
+    process.start(LumeconvPath(), {option});
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 1);
+    QVERIFY(process.readAllStandardError().contains("No space left"));
   }
 };
 
