@@ -22,10 +22,17 @@ inline QList<qint64> ChildrenOf(qint64 parent) {
   return children;
 }
 
-// True while the process exists and has not ended (a zombie has ended).
+// True while the process exists and has not ended. A zombie has ended once
+// its other threads have: the leader of a killed process becomes a zombie
+// while its other threads may still be closing its files (and releasing
+// its locks).
 inline bool ProcessAlive(qint64 pid) {
-  QFile stat("/proc/" + QString::number(pid) + "/stat");
+  const QString folder = "/proc/" + QString::number(pid);
+  QFile stat(folder + "/stat");
   if (!stat.open(QIODevice::ReadOnly)) return false;
   const QByteArray line = stat.readAll();
-  return line.mid(line.lastIndexOf(')') + 2, 1) != "Z";
+  return line.mid(line.lastIndexOf(')') + 2, 1) != "Z" ||
+         QDir(folder + "/task")
+                 .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                 .size() > 1;
 }
