@@ -109,6 +109,9 @@ struct BatchRun::Run {
   // Every queued file, which no result may overwrite, by identity.
   std::set<FileId> queued;
   int queued_rows_seen = 0;
+  // The destination folders already cleared of copies that killed runs
+  // left unfinished.
+  std::set<FileId> swept;
   // The results this run wrote, as it wrote them, and whose they are.
   struct Written {
     QString source;
@@ -348,6 +351,10 @@ QString BatchRun::Deliver(const QString& jpeg, const QString& source,
     if (const auto id = IdentityOf(files_.Text(run.queued_rows_seen + 1))) {
       run.queued.insert(*id);
     }
+  }
+  if (const auto folder = FolderIdentityOf(FolderPart(destination));
+      folder && run.swept.insert(*folder).second) {
+    RemoveAbandonedResults(FolderPart(destination));
   }
   const std::optional<FileStamp> before = StampOf(destination);
   if (before && run.queued.count(before->id)) {

@@ -67,11 +67,13 @@ bool IsPatterned(const char* name, const char* prefix, size_t count) {
 }
 
 // The names a run puts in its folder: the converter, the two working
-// files, and the converter's own unfinished output and scratch file.
+// files, an unfinished copy, and the converter's own unfinished output and
+// scratch file.
 bool IsOwnEntry(const char* name) {
   return std::strcmp(name, "lumeconv") == 0 ||
          std::strcmp(name, "temp.png") == 0 ||
          std::strcmp(name, "temp.jpg") == 0 ||
+         IsPatterned(name, ".brisklume-", 6) ||
          IsPatterned(name, ".lumeconv-", 6) ||
          IsPatterned(name, ".lumeconv-scratch-", 6);
 }

@@ -1,12 +1,16 @@
 #include "util/file_writers.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -66,32 +70,118 @@ bool CopyContents(int in, int out, off_t size, CopyFailure::Side* side) {
   }
 }
 
-// A new file under a fresh name in the folder, created with the mode the
-// umask allows: the kernel applies it, so nothing reads or changes the
-// process's umask, which other threads share. Sets `name`.
-int CreateBeside(const QByteArray& folder, QByteArray* name) {
+constexpr char kResultPrefix[] = ".brisklume-";
+constexpr char kAccessList[] = "system.posix_acl_access";
+
+bool IsFreshName(const char* name) {
+  const size_t prefix = sizeof kResultPrefix - 1;
+  if (std::strncmp(name, kResultPrefix, prefix) != 0 ||
+      std::strlen(name) != prefix + 6) {
+    return false;
+  }
+  for (const char* c = name + prefix; *c; ++c) {
+    if (!std::isalnum(static_cast<unsigned char>(*c))) return false;
+  }
+  return true;
+}
+
+QByteArray FreshName(const QByteArray& folder) {
   static constexpr char kLetters[] =
       "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  QByteArray name = folder + kResultPrefix;
+  for (int i = 0; i < 6; ++i) {
+    name +=
+        kLetters[QRandomGenerator::system()->bounded(int(sizeof kLetters - 1))];
+  }
+  return name;
+}
+
+// A new file in the folder, created with the mode the umask allows: the
+// kernel applies it, so nothing reads or changes the process's umask,
+// which other threads share. Where the file system has them it is an
+// unnamed file, so that a crash leaves nothing behind; elsewhere it gets a
+// fresh name (set in `name`) and is locked while it is written, so that a
+// later run can tell an abandoned one.
+int CreateBeside(const QByteArray& folder, QByteArray* name) {
+  name->clear();
+  const int unnamed = ::open(folder.isEmpty() ? "." : folder.constData(),
+                             O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (unnamed >= 0) return unnamed;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    *name = folder + ".brisklume-";
-    for (int i = 0; i < 6; ++i) {
-      *name += kLetters[QRandomGenerator::system()->bounded(
-          int(sizeof kLetters - 1))];
-    }
+    *name = FreshName(folder);
     const int fd = ::open(name->constData(),
                           O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) ::flock(fd, LOCK_EX | LOCK_NB);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   return -1;
 }
 
-// A replaced file's mode goes to its successor, so that a private result
-// stays private. FAT and its kin hold no modes: there a file has the mode
-// its mount gives every file, and setting one fails. Elsewhere a failure
-// is a failure.
-bool KeepMode(int fd, const struct stat* replaced) {
-  return !replaced || ::fchmod(fd, replaced->st_mode & 07777) == 0 ||
-         errno == EPERM || errno == ENOSYS || errno == EOPNOTSUPP;
+// Gives the unnamed file a fresh name beside the destination.
+bool NameUnnamed(int fd, const QByteArray& folder, QByteArray* name) {
+  const QByteArray handle = "/proc/self/fd/" + QByteArray::number(fd);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *name = FreshName(folder);
+    if (::linkat(AT_FDCWD, handle.constData(), AT_FDCWD, name->constData(),
+                 AT_SYMLINK_FOLLOW) == 0) {
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  name->clear();
+  return false;
+}
+
+bool Unsupported(int error) {
+  return error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS;
+}
+
+// A replaced file's mode, group, access list and user attributes go to its
+// successor, so that a private result stays private and a shared one
+// stays shared, and the successor never grants what the old file did not.
+// FAT and its kin hold none of these: there every file has what its mount
+// gives it, and setting them fails. Elsewhere a failure is a failure.
+bool KeepSecurity(int fd, const QByteArray& replaced_path,
+                  const struct stat* replaced) {
+  if (!replaced) return true;
+  mode_t mode = replaced->st_mode & 07777;
+  struct stat made {};
+  if (::fstat(fd, &made) != 0) return false;
+  // Group bits mean another group where the old group cannot be kept.
+  if (made.st_gid != replaced->st_gid &&
+      ::fchown(fd, uid_t(-1), replaced->st_gid) != 0) {
+    mode &= ~mode_t(S_IRWXG | S_ISGID);
+  }
+  // An access list the folder passed on by default is not the old file's.
+  if (::fremovexattr(fd, kAccessList) != 0 && errno != ENODATA &&
+      !Unsupported(errno)) {
+    return false;
+  }
+  if (::fchmod(fd, mode) != 0 && errno != EPERM && !Unsupported(errno)) {
+    return false;
+  }
+  const ssize_t size = ::listxattr(replaced_path.constData(), nullptr, 0);
+  if (size < 0) return Unsupported(errno) || errno == ENOENT;
+  std::vector<char> names(static_cast<size_t>(size) + 1);
+  const ssize_t listed =
+      ::listxattr(replaced_path.constData(), names.data(), names.size());
+  if (listed < 0) return false;
+  for (const char* name = names.data(); name < names.data() + listed;
+       name += std::strlen(name) + 1) {
+    const bool wanted = std::strcmp(name, kAccessList) == 0 ||
+                        std::strncmp(name, "user.", 5) == 0;
+    if (!wanted) continue;
+    const ssize_t length =
+        ::getxattr(replaced_path.constData(), name, nullptr, 0);
+    if (length < 0) return false;
+    std::vector<char> value(static_cast<size_t>(length) + 1);
+    const ssize_t got =
+        ::getxattr(replaced_path.constData(), name, value.data(), value.size());
+    if (got < 0 || ::fsetxattr(fd, name, value.data(), size_t(got), 0) != 0) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -163,11 +253,12 @@ bool CopyFileQuiet(const QString& source, const QString& destination,
     return fail(errno == EINVAL ? "it is not a regular file"
                                 : SystemReason(errno));
   }
-  // The copy is made beside the destination under a short name, whatever
-  // the length of the destination's, and renamed over it only when
-  // complete: a failed copy leaves the earlier file as it was.
+  // The copy is made beside the destination, unnamed or under a short name
+  // whatever the length of the destination's, and renamed over it only
+  // when complete: a failed copy leaves the earlier file as it was.
+  const QByteArray folder = NativeName(FolderPart(destination));
   QByteArray temp;
-  const int out = CreateBeside(NativeName(FolderPart(destination)), &temp);
+  const int out = CreateBeside(folder, &temp);
   if (out < 0) {
     const int error = errno;
     ::close(in);
@@ -176,7 +267,8 @@ bool CopyFileQuiet(const QString& source, const QString& destination,
   struct stat info {};
   bool copied = ::fstat(in, &info) == 0 &&
                 CopyContents(in, out, info.st_size, &side) &&
-                KeepMode(out, replacing ? &existing : nullptr);
+                KeepSecurity(out, target, replacing ? &existing : nullptr) &&
+                (!temp.isEmpty() || NameUnnamed(out, folder, &temp));
   int error = errno;
   ::close(in);
   if (::close(out) != 0 && copied) {
@@ -188,6 +280,36 @@ bool CopyFileQuiet(const QString& source, const QString& destination,
     error = errno;
   }
   if (copied) return true;
-  ::unlink(temp.constData());
+  if (!temp.isEmpty()) ::unlink(temp.constData());
   return fail(SystemReason(error));
+}
+
+void RemoveAbandonedResults(const QString& folder) {
+  const QByteArray name = NativeName(folder);
+  const int folder_fd = ::open(name.isEmpty() ? "." : name.constData(),
+                               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder_fd < 0) return;
+  DIR* dir = ::fdopendir(folder_fd);
+  if (!dir) {
+    ::close(folder_fd);
+    return;
+  }
+  while (const dirent* entry = ::readdir(dir)) {
+    if (!IsFreshName(entry->d_name)) continue;
+    const int fd = ::openat(folder_fd, entry->d_name,
+                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat info {};
+    unsigned char start[3] = {};
+    // Ours, unlocked, and a JPEG as far as it was written: an unfinished
+    // result of a run that is gone.
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+        info.st_uid == ::geteuid() && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        ::read(fd, start, sizeof start) == ssize_t(sizeof start) &&
+        start[0] == 0xFF && start[1] == 0xD8 && start[2] == 0xFF) {
+      ::unlinkat(folder_fd, entry->d_name, 0);
+    }
+    ::close(fd);
+  }
+  ::closedir(dir);
 }

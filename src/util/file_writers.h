@@ -26,8 +26,15 @@ void CopyFileChecked(const QString& source, const QString& destination,
                      CopyFailure* failure = nullptr);
 // Replaces the destination with a copy of the source as a whole: a copy
 // that fails leaves the earlier file as it was, and a replaced file keeps
-// its mode where the file system holds modes. Works between any two file
-// systems; opens regular files only, never a FIFO or a device. True when
-// copied; otherwise `failure` says why.
+// its mode, group, access list and user attributes where the file system
+// holds them. The copy is unnamed until complete where the file system
+// allows it, otherwise named ".brisklume-" and six letters and locked. Works
+// between any two file systems; opens regular files only, never a FIFO or a
+// device. True when copied; otherwise `failure` says why.
 bool CopyFileQuiet(const QString& source, const QString& destination,
                    CopyFailure* failure = nullptr);
+
+// Removes the unfinished copies that runs which are gone left in the folder:
+// named as CopyFileQuiet names them, this user's, not locked, and a JPEG as
+// far as they go. Nothing else is touched.
+void RemoveAbandonedResults(const QString& folder);

@@ -1,15 +1,18 @@
 #include <linux/filter.h>
 #include <linux/seccomp.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <array>
 #include <cstddef>
 
 #include "base/failure.h"
@@ -55,6 +58,43 @@ QString CopiesInto(const QString& folder) {
   CHILD_CHECK(Load(folder + "/old.jpg") == "a result");
   CHILD_CHECK(QDir(folder).entryList(QDir::Files | QDir::Hidden).size() == 2);
   return {};
+}
+
+// A POSIX access list in the kernel's form: version 2, then tag,
+// permissions and id for each entry.
+QByteArray AccessList(std::initializer_list<std::array<quint32, 3>> entries) {
+  QByteArray list;
+  const auto put = [&list](quint32 value, int bytes) {
+    for (int i = 0; i < bytes; ++i) list += char((value >> (8 * i)) & 0xff);
+  };
+  put(2, 4);
+  for (const auto& entry : entries) {
+    put(entry[0], 2);
+    put(entry[1], 2);
+    put(entry[2], 4);
+  }
+  return list;
+}
+
+constexpr quint32 kAnyone = 0xffffffff;
+// user rw-, user nobody rw-, group r--, mask rw-, other r--: "ls" shows 664.
+const QByteArray kNobodyMayWrite = AccessList({{0x01, 6, kAnyone},
+                                               {0x02, 6, 65534},
+                                               {0x04, 4, kAnyone},
+                                               {0x10, 6, kAnyone},
+                                               {0x20, 4, kAnyone}});
+
+QByteArray Attribute(const QString& path, const char* name) {
+  char value[256];
+  const ssize_t n = ::getxattr(QFile::encodeName(path).constData(), name, value,
+                               sizeof value);
+  return n < 0 ? QByteArray() : QByteArray(value, int(n));
+}
+
+bool SetAttribute(const QString& path, const char* name,
+                  const QByteArray& value) {
+  return ::setxattr(QFile::encodeName(path).constData(), name, value.data(),
+                    size_t(value.size()), 0) == 0;
 }
 
 }  // namespace
@@ -262,6 +302,73 @@ class PathHelpersTest : public QObject {
     struct stat info {};
     QCOMPARE(::stat(QFile::encodeName(fresh).constData(), &info), 0);
     QCOMPARE(info.st_mode & 0777, mode_t(0640));
+  }
+
+  // A replaced file's access list and user attributes stay, and a folder's
+  // default list never widens a file that had none; on disk and on tmpfs.
+  void ReplacedFileKeepsItsSecurity_data() {
+    QTest::addColumn<QString>("place");
+    QTest::addColumn<bool>("listed");  // the old file has an access list
+    QTest::newRow("disk, access list") << QDir::tempPath() << true;
+    QTest::newRow("tmpfs, access list") << "/dev/shm" << true;
+    QTest::newRow("disk, default list of the folder")
+        << QDir::tempPath() << false;
+  }
+  void ReplacedFileKeepsItsSecurity() {
+    QFETCH(QString, place);
+    QFETCH(bool, listed);
+    QTemporaryDir dir(place + "/path-helpers-test-XXXXXX");
+    const QString old = dir.filePath("old.jpg");
+    QVERIFY(Save(old, "earlier"));
+    QVERIFY(QFile::setPermissions(old, QFile::ReadOwner | QFile::WriteOwner));
+    if (listed) {
+      if (!SetAttribute(old, "system.posix_acl_access", kNobodyMayWrite)) {
+        QSKIP("no access lists here");
+      }
+      QVERIFY(SetAttribute(old, "user.origin", "camera"));
+    } else if (!SetAttribute(dir.path(), "system.posix_acl_default",
+                             kNobodyMayWrite)) {
+      QSKIP("no access lists here");
+    }
+    struct stat before {};
+    QVERIFY(::stat(QFile::encodeName(old).constData(), &before) == 0);
+    QTemporaryDir source;
+    QVERIFY(Save(source.filePath("a.jpg"), "a result"));
+    CopyFailure failure;
+    QVERIFY2(::CopyFileQuiet(source.filePath("a.jpg"), old, &failure),
+             qPrintable(failure.reason));
+    QCOMPARE(Load(old), QByteArray("a result"));
+    struct stat after {};
+    QVERIFY(::stat(QFile::encodeName(old).constData(), &after) == 0);
+    QCOMPARE(after.st_mode, before.st_mode);
+    QCOMPARE(Attribute(old, "system.posix_acl_access"),
+             listed ? kNobodyMayWrite : QByteArray());
+    QCOMPARE(Attribute(old, "user.origin"),
+             listed ? QByteArray("camera") : QByteArray());
+  }
+
+  // Copies that killed runs left are removed by the next delivery into the
+  // folder; what merely looks like one stays.
+  void AbandonedCopiesAreRemoved() {
+    QTemporaryDir dir;
+    const QByteArray jpeg("\xff\xd8\xff\xe0 half a result");
+    QVERIFY(Save(dir.filePath(".brisklume-Ab12cd"), jpeg));
+    const QStringList kept = {".brisklume-notes", ".brisklume-Xy34zz",
+                              ".brisklume-Locked", ".Brisklume-Ab12cd",
+                              "brisklume-Ab12cd"};
+    for (const QString& name : kept) {
+      QVERIFY(Save(dir.filePath(name),
+                   name == ".brisklume-Xy34zz" ? "notes" : jpeg));
+    }
+    QFile locked(dir.filePath(".brisklume-Locked"));
+    QVERIFY(locked.open(QIODevice::ReadOnly));
+    QVERIFY(::flock(locked.handle(), LOCK_EX) == 0);
+    RemoveAbandonedResults(dir.path());
+    QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    QStringList expected = kept;
+    left.sort();
+    expected.sort();
+    QCOMPARE(left, expected);
   }
 
   void OnlyRegularFilesAreCopied() {
