@@ -62,7 +62,12 @@ int main(int argc, char** argv) {
     return lumeconv::kExitOk;
   }
   try {
-    lumeconv::ConvertFile(options.input, options.quality, kOpen);
+    std::vector<std::string> left_out;
+    lumeconv::ConvertFile(options.input, options.quality, kOpen, &left_out);
+    for (const std::string& warning : left_out) {
+      std::fprintf(stderr, "lumeconv: %s: warning: %s\n", options.input.c_str(),
+                   warning.c_str());
+    }
     return lumeconv::kExitOk;
   } catch (const lumeconv::ConversionError& error) {
     std::fprintf(stderr, "lumeconv: %s: %s\n", options.input.c_str(),

@@ -3,6 +3,8 @@
 // jpeglib.h needs the definitions of FILE and size_t first.
 #include <jpeglib.h>
 
+#include <algorithm>
+#include <cmath>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
@@ -48,19 +50,32 @@ void OnError(j_common_ptr cinfo) {
 void OnMessage(j_common_ptr, int) {}
 
 struct Density {
-  uint8_t unit;  // 0: aspect ratio only, 2: dots per centimetre
+  uint8_t unit;  // 0: aspect ratio only, 1: dots per inch, 2: per cm
   uint16_t x;
   uint16_t y;
 };
 
+uint16_t Clamped(double value) {
+  return static_cast<uint16_t>(std::clamp(std::round(value), 1.0, 65535.0));
+}
+
+// JFIF counts dots per inch or per centimetre, PNG per metre: the unit
+// that keeps the density closest is chosen, so 2835 and 11811 per metre
+// read 72 and 300 dpi rather than 28 and 118 per cm (71.12 and 299.72).
 Density JfifDensity(const PngMetadata& metadata) {
   if (!metadata.has_density) return {0, 1, 1};
   uint64_t x = metadata.x_density;
   uint64_t y = metadata.y_density;
   if (metadata.density_per_metre) {
-    x = std::max<uint64_t>(1, std::min<uint64_t>(65535, (x + 50) / 100));
-    y = std::max<uint64_t>(1, std::min<uint64_t>(65535, (y + 50) / 100));
-    return {2, static_cast<uint16_t>(x), static_cast<uint16_t>(y)};
+    constexpr double kInchesPerMetre = 1 / 0.0254;
+    const Density inch{1, Clamped(x / kInchesPerMetre),
+                       Clamped(y / kInchesPerMetre)};
+    const Density cm{2, Clamped(x / 100.0), Clamped(y / 100.0)};
+    const double inch_error = std::abs(inch.x * kInchesPerMetre - x) +
+                              std::abs(inch.y * kInchesPerMetre - y);
+    const double cm_error =
+        std::abs(cm.x * 100.0 - x) + std::abs(cm.y * 100.0 - y);
+    return inch_error < cm_error ? inch : cm;
   }
   const uint64_t divisor = std::gcd(x, y);
   x /= divisor;
@@ -71,6 +86,11 @@ Density JfifDensity(const PngMetadata& metadata) {
   }
   return {0, static_cast<uint16_t>(x), static_cast<uint16_t>(y)};
 }
+
+// What one APP1 segment holds of Exif after its six-byte header, and what
+// at most 255 APP2 segments hold of a colour profile.
+constexpr size_t kLargestExif = 65533 - 6;
+constexpr size_t kLargestProfile = 255 * 65519;
 
 bool Start(JpegWriter::Jpeg* j, FILE* out, uint32_t width, uint32_t height,
            int components, int quality, bool optimise, Density density,
@@ -157,10 +177,9 @@ JpegWriter::JpegWriter(FILE* out, uint32_t width, uint32_t height,
   jpeg_->error.error_exit = OnError;
   jpeg_->error.emit_message = OnMessage;
   jpeg_->cinfo.client_data = jpeg_.get();
-  // An APP1 segment holds at most 65533 bytes; a larger Exif cannot be
-  // carried and is left out rather than cut.
+  // What JPEG cannot carry is left out rather than cut (MetadataLeftOut).
   std::vector<uint8_t> app1;
-  if (!metadata.exif.empty() && metadata.exif.size() + 6 <= 65533) {
+  if (!metadata.exif.empty() && metadata.exif.size() <= kLargestExif) {
     static constexpr uint8_t kPrefix[6] = {'E', 'x', 'i', 'f', 0, 0};
     app1.assign(kPrefix, kPrefix + 6);
     app1.insert(app1.end(), metadata.exif.begin(), metadata.exif.end());
@@ -168,12 +187,32 @@ JpegWriter::JpegWriter(FILE* out, uint32_t width, uint32_t height,
   if (!Start(jpeg_.get(), out, width, height, components, quality,
              Optimises(width, height, components, quality),
              JfifDensity(metadata), metadata.icc_profile.data(),
-             metadata.icc_profile.size(), app1.data(), app1.size())) {
+             metadata.icc_profile.size() <= kLargestProfile
+                 ? metadata.icc_profile.size()
+                 : 0,
+             app1.data(), app1.size())) {
     Failed(*jpeg_);
   }
 }
 
 JpegWriter::~JpegWriter() = default;
+
+std::vector<std::string> MetadataLeftOut(const PngMetadata& metadata) {
+  std::vector<std::string> left_out;
+  if (metadata.icc_profile.size() > kLargestProfile) {
+    left_out.push_back(
+        "its colour profile (" + std::to_string(metadata.icc_profile.size()) +
+        " bytes) is larger than a JPEG can carry (" +
+        std::to_string(kLargestProfile) + " bytes) and was left out");
+  }
+  if (metadata.exif.size() > kLargestExif) {
+    left_out.push_back(
+        "its Exif data (" + std::to_string(metadata.exif.size()) +
+        " bytes) is larger than a JPEG can carry (" +
+        std::to_string(kLargestExif) + " bytes) and was left out");
+  }
+  return left_out;
+}
 
 void JpegWriter::WriteRow(const uint8_t* row) {
   if (!Write(jpeg_.get(), row)) Failed(*jpeg_);

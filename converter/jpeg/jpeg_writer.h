@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace lumeconv {
 
@@ -38,5 +40,10 @@ class JpegWriter {
  private:
   std::unique_ptr<Jpeg> jpeg_;
 };
+
+// Why parts of the metadata are left out of the JPEG: a colour profile over
+// 255 APP2 segments, Exif data over one APP1 segment. Empty when all of it
+// is carried.
+std::vector<std::string> MetadataLeftOut(const PngMetadata& metadata);
 
 }  // namespace lumeconv

@@ -125,9 +125,11 @@ class Decoding {
 }  // namespace
 
 void ConvertStream(ByteSource& source, FILE* out, int quality,
-                   const std::string& scratch_folder, ImageOpener open) {
+                   const std::string& scratch_folder, ImageOpener open,
+                   std::vector<std::string>* left_out) {
   const std::unique_ptr<ImageReader> image = open(source);
   ImageReader& png = *image;
+  if (left_out) *left_out = MetadataLeftOut(png.Metadata());
   // An image too large to optimise its tables in memory is first encoded
   // with the standard ones into a scratch file, then rewritten.
   const bool in_memory = JpegWriter::Optimises(png.Width(), png.Height(),
@@ -174,8 +176,8 @@ void ConvertStream(ByteSource& source, FILE* out, int quality,
   }
 }
 
-std::string ConvertFile(const std::string& input, int quality,
-                        ImageOpener open) {
+std::string ConvertFile(const std::string& input, int quality, ImageOpener open,
+                        std::vector<std::string>* left_out) {
   FileSource source(input);
   const std::string output = OutputPathFor(input);
   struct stat existing {};
@@ -187,7 +189,8 @@ std::string ConvertFile(const std::string& input, int quality,
                           "the JPEG would replace this file itself");
   }
   PendingFile result(output);
-  ConvertStream(source, result.Stream(), quality, result.Folder(), open);
+  ConvertStream(source, result.Stream(), quality, result.Folder(), open,
+                left_out);
   result.Commit();
   return output;
 }

@@ -16,6 +16,8 @@
 #include "conversion_error.h"
 #include "convert.h"
 #include "jpeg_probe.h"
+#include "support/files.h"
+#include "support/lumeconv.h"
 #include "support/png_fixture.h"
 
 Q_DECLARE_METATYPE(PngRecipe)
@@ -233,16 +235,77 @@ class ConversionTest : public QObject {
     recipe.icc_profile = profile;
     recipe.exif = QByteArray("MM\0*\0\0\0\x08\0\0\0\0\0\0", 14);
     recipe.ppm_x = 11811;  // 300 dpi
-    recipe.ppm_y = 5906;
+    recipe.ppm_y = 5906;   // 150 dpi
     WritePng(dir.filePath("meta.png"), recipe);
     lumeconv::ConvertFile(dir.filePath("meta.png").toStdString(), 85);
     const JpegProbe probe = ProbeJpeg(dir.filePath("meta.jpg"));
     QVERIFY(probe.ok);
     QCOMPARE(probe.icc_profile, profile);
     QCOMPARE(probe.exif, recipe.exif);
-    QCOMPARE(probe.density_unit, 2);
-    QCOMPARE(probe.x_density, 118);
-    QCOMPARE(probe.y_density, 59);
+    QCOMPARE(probe.density_unit, 1);
+    QCOMPARE(probe.x_density, 300);
+    QCOMPARE(probe.y_density, 150);
+  }
+
+  // Dots per metre become whichever of dots per inch or per centimetre
+  // keeps them closest.
+  void DensityInTheClosestUnit_data() {
+    QTest::addColumn<int>("per_metre");
+    QTest::addColumn<int>("unit");
+    QTest::addColumn<int>("density");
+    QTest::newRow("72 dpi") << 2835 << 1 << 72;
+    QTest::newRow("300 dpi") << 11811 << 1 << 300;
+    QTest::newRow("1 per cm") << 100 << 2 << 1;
+    QTest::newRow("50 per cm") << 5000 << 2 << 50;
+    QTest::newRow("beyond JFIF") << 2000000000 << 2 << 65535;
+  }
+  void DensityInTheClosestUnit() {
+    QFETCH(int, per_metre);
+    QFETCH(int, unit);
+    QFETCH(int, density);
+    QTemporaryDir dir;
+    PngRecipe recipe = Recipe(PNG_COLOR_TYPE_GRAY, 8);
+    recipe.ppm_x = recipe.ppm_y = uint32_t(per_metre);
+    WritePng(dir.filePath("d.png"), recipe);
+    lumeconv::ConvertFile(dir.filePath("d.png").toStdString(), 85);
+    const JpegProbe probe = ProbeJpeg(dir.filePath("d.jpg"));
+    QCOMPARE(probe.density_unit, unit);
+    QCOMPARE(probe.x_density, density);
+    QCOMPARE(probe.y_density, density);
+  }
+
+  // A profile over 255 APP2 segments or Exif over one APP1 segment cannot
+  // be carried: it is left out whole, and lumeconv says so.
+  void MetadataTooLargeIsLeftOutAndTold() {
+    QTemporaryDir dir;
+    // Written chunk by chunk: libpng will not write such a profile.
+    QByteArray profile(16778216, '\0');
+    qToBigEndian<quint32>(16778216, profile.data());
+    std::memcpy(profile.data() + 12, "mntrGRAYXYZ ", 12);
+    std::memcpy(profile.data() + 36, "acsp", 4);
+    const QByteArray exif =
+        QByteArray("MM\0*\0\0\0\x08", 8) + QByteArray(70000, 'x');
+    QByteArray rows;
+    for (int y = 0; y < 16; ++y)
+      rows += QByteArray(1, '\0') + QByteArray(16, 'd');
+    QVERIFY(Save(dir.filePath("big.png"),
+                 PngSignature() + Ihdr(16, 16, 8, 0, 0) +
+                     Chunk("iCCP", QByteArray("icc\0\0", 5) + Zlib(profile)) +
+                     Chunk("eXIf", exif) + Chunk("IDAT", Zlib(rows)) +
+                     Chunk("IEND", {})));
+    const LumeconvRun run = RunLumeconv({dir.filePath("big.png")});
+    QCOMPARE(run.code, 0);
+    QVERIFY2(run.error.contains("warning: its colour profile (16778216 bytes) "
+                                "is larger than a JPEG can carry (16707345 "
+                                "bytes) and was left out"),
+             qPrintable(run.error));
+    QVERIFY2(run.error.contains("warning: its Exif data (70008 bytes) is "
+                                "larger than a JPEG can carry (65527 bytes)"),
+             qPrintable(run.error));
+    const JpegProbe probe = ProbeJpeg(dir.filePath("big.jpg"));
+    QVERIFY(probe.ok);
+    QVERIFY(probe.icc_profile.isEmpty());
+    QVERIFY(probe.exif.isEmpty());
   }
 
   void NothingInventedWithoutMetadata() {
