@@ -8,6 +8,10 @@ class SilentDialogs : public Dialogs {
   void ShowMessage(const QString&, const QString& text, Icon) override {
     last_message = text;
   }
+  void ShowMessageWithDetails(const QString&, const QString& text,
+                              const QString&) override {
+    last_message = text;
+  }
   bool AskYesNo(const QString&, const QString&) override { return false; }
   QString OpenFiles(const QString&, const QString&) override { return {}; }
   QString BrowseForFolder(const QString&, const QString&) override {

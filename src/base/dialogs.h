@@ -14,6 +14,10 @@ class Dialogs {
   // A message box with one OK button; returns when it is dismissed.
   virtual void ShowMessage(const QString& title, const QString& text,
                            Icon icon) = 0;
+  // A message box with one OK button and, behind a button, a scrollable
+  // text that can be selected and copied; returns when it is dismissed.
+  virtual void ShowMessageWithDetails(const QString& title, const QString& text,
+                                      const QString& details) = 0;
   // A question with the buttons Yes and No and no icon; true on Yes.
   virtual bool AskYesNo(const QString& title, const QString& text) = 0;
   // The open-file dialog, several files selectable. Returns the dialog's

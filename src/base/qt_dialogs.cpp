@@ -16,6 +16,16 @@ void QtDialogs::ShowMessage(const QString& title, const QString& text,
   box.exec();
 }
 
+void QtDialogs::ShowMessageWithDetails(const QString& title,
+                                       const QString& text,
+                                       const QString& details) {
+  QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, owner_);
+  // Plain text: a path is never read as markup.
+  box.setTextFormat(Qt::PlainText);
+  box.setDetailedText(details);
+  box.exec();
+}
+
 bool QtDialogs::AskYesNo(const QString& title, const QString& text) {
   QMessageBox box(QMessageBox::NoIcon, title, text,
                   QMessageBox::Yes | QMessageBox::No, owner_);

@@ -12,6 +12,8 @@ class QtDialogs : public Dialogs {
 
   void ShowMessage(const QString& title, const QString& text,
                    Icon icon) override;
+  void ShowMessageWithDetails(const QString& title, const QString& text,
+                              const QString& details) override;
   bool AskYesNo(const QString& title, const QString& text) override;
   QString OpenFiles(const QString& title, const QString& filter) override;
   QString BrowseForFolder(const QString& title,

@@ -40,10 +40,27 @@ QString Quoted(const QString& text) { return "\"" + text + "\""; }
 
 QString Native(const QString& path) { return QDir::toNativeSeparators(path); }
 
+// A box wraps lines at blanks only: a longer run without one (a deep
+// path) is shortened in the middle, where its folders are, so that the
+// box fits the screen; the start and the file's name stay.
+constexpr int kLongestRun = 100;
+
+QString ElidedInTheMiddle(const QString& line) {
+  QStringList words = line.split(' ');
+  for (QString& word : words) {
+    if (word.size() <= kLongestRun) continue;
+    const int head = kLongestRun / 3;
+    word = word.left(head) + QChar(0x2026) + word.right(kLongestRun - head - 1);
+  }
+  return words.join(' ');
+}
+
 // A header line and at most ten lines of a list, then how many more.
 QString Section(const QString& header, const QStringList& lines) {
   QString text = "\n\n" + header;
-  for (const QString& line : lines.mid(0, kListedLines)) text += "\n" + line;
+  for (const QString& line : lines.mid(0, kListedLines)) {
+    text += "\n" + ElidedInTheMiddle(line);
+  }
   if (lines.size() > kListedLines) {
     text += QString("\nand %1 more.").arg(lines.size() - kListedLines);
   }
@@ -154,6 +171,19 @@ QString BatchRun::DoneMessage(int files, const QStringList& failures,
   return text;
 }
 
+QString BatchRun::DoneDetails(const QStringList& failures,
+                              const QStringList& replaced) {
+  QStringList parts;
+  if (!failures.isEmpty()) {
+    parts << "Not converted:\n" + failures.join('\n');
+  }
+  if (!replaced.isEmpty()) {
+    parts << "Replaced by a later file with the same name:\n" +
+                 replaced.join('\n');
+  }
+  return parts.join("\n\n");
+}
+
 void BatchRun::PushButton2_Click() {
   Trap trap(dialogs_, ProcedureId("PushButton2_Click"));
   const auto say = [&](const QString& text) {
@@ -200,8 +230,12 @@ void BatchRun::PushButton2_Click() {
   trap.Line(180, [&] { pointer_.Set(WindowPointer::State::kDefault); });
   trap.Line(182, [&] { progress_.SetValue(0); });
   trap.Line(184, [&] { progress_.SetCaption("Progress Bar"); });
-  trap.Line(190,
-            [&] { say(DoneMessage(run.rows, run.failures, run.replaced)); });
+  trap.Line(190, [&] {
+    const QString text = DoneMessage(run.rows, run.failures, run.replaced);
+    const QString details = DoneDetails(run.failures, run.replaced);
+    if (details.isEmpty()) return say(text);
+    dialogs_.ShowMessageWithDetails(application_title_, text, details);
+  });
   end_run();
 }
 

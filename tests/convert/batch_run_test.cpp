@@ -7,24 +7,29 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPaintEvent>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 #include <csignal>
 
+#include "base/qt_dialogs.h"
 #include "convert/converter_image.h"
 #include "filelist/file_list.h"
 #include "support/as_ordinary_user.h"
@@ -710,6 +715,37 @@ class BatchRunTest : public QObject {
       QCOMPARE(Load(b.Path(QString("out/%1.jpg").arg(i))),
                DirectJpeg(b.Path(QString("src/%1.png").arg(i)), 85));
     }
+  }
+
+  // 19,000 failures, some under 4,000-byte paths: the box fits the screen
+  // and every failure can be read and copied in its details.
+  void DoneBoxFitsTheScreenAndHoldsEveryFailure() {
+    QStringList failures;
+    for (int i = 0; i < 12; ++i) {
+      failures << "/" + QString(4000, 'd') + QString("/f%1.png: gone").arg(i);
+    }
+    for (int i = 0; i < 19000; ++i)
+      failures << QString("/g%1.png: gone").arg(i);
+    QtDialogs dialogs(nullptr);
+    QSize shown;
+    QString details;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      shown = box->frameGeometry().size();
+      details = box->detailedText();
+      box->accept();
+    });
+    dialogs.ShowMessageWithDetails("Brisklume",
+                                   BatchRun::DoneMessage(20000, failures),
+                                   BatchRun::DoneDetails(failures, {}));
+    const QSize screen =
+        QGuiApplication::primaryScreen()->availableGeometry().size();
+    QVERIFY2(
+        shown.isValid() && shown.height() <= screen.height() &&
+            shown.width() <= screen.width(),
+        qPrintable(QString("%1x%2").arg(shown.width()).arg(shown.height())));
+    QCOMPARE(details, "Not converted:\n" + failures.join('\n'));
   }
 
   void DoneListsTenAndCountsTheRest() {

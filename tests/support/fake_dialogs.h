@@ -14,6 +14,7 @@ class FakeDialogs : public Dialogs {
     QString title;
     QString text;
     Icon icon;
+    QString details;
   };
 
   void ShowMessage(const QString& title, const QString& text,
@@ -21,8 +22,13 @@ class FakeDialogs : public Dialogs {
     messages.append({title, text, icon});
     if (on_message) on_message();
   }
+  void ShowMessageWithDetails(const QString& title, const QString& text,
+                              const QString& details) override {
+    messages.append({title, text, Icon::kNone, details});
+    if (on_message) on_message();
+  }
   bool AskYesNo(const QString& title, const QString& text) override {
-    questions.append({title, text, Icon::kNone});
+    questions.append({title, text, Icon::kNone, {}});
     return yes_answers.isEmpty() ? false : yes_answers.takeFirst();
   }
   QString OpenFiles(const QString& title, const QString& filter) override {
