@@ -1,12 +1,13 @@
 #include "base/settings_store.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QSettings>
-#include <QStandardPaths>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -14,6 +15,7 @@
 
 #include "base/failure.h"
 #include "base/failure_numbers.h"
+#include "base/user_folders.h"
 
 namespace {
 
@@ -21,13 +23,21 @@ namespace {
 // to parse (a 1 GB file held the window for minutes).
 constexpr qint64 kLargestStore = 1 << 20;
 
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+
+QString SystemReason(int error) {
+  return QString::fromLocal8Bit(std::strerror(error));
+}
+
 QString StoreKey(const QString& key) {
   return QString(kSettingsSection) + "/" + key;
 }
 
 // The first line that no settings file holds, from 1; 0 when every line is
 // a blank, a comment, a closed section header or a setting.
-int DamagedLine(const QByteArray& text) {
+int DamagedLine(QByteArray text) {
+  // Windows editors start UTF-8 text with a byte-order mark.
+  if (text.startsWith(kByteOrderMark)) text.remove(0, 3);
   if (text.contains('\0') || QString::fromUtf8(text).toUtf8() != text) {
     return 1;
   }
@@ -49,9 +59,8 @@ int DamagedLine(const QByteArray& text) {
 QString Problem(const QString& path) {
   struct stat info {};
   if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
-    return errno == ENOENT || errno == ENOTDIR
-               ? QString()
-               : QString::fromLocal8Bit(std::strerror(errno));
+    return errno == ENOENT || errno == ENOTDIR ? QString()
+                                               : SystemReason(errno);
   }
   if (!S_ISREG(info.st_mode)) return "it is not a regular file";
   if (info.st_size > kLargestStore) {
@@ -75,7 +84,40 @@ QString WriteDenied(const QString& path) {
   const QByteArray folder = QFile::encodeName(QFileInfo(path).path());
   if ((::access(file.constData(), W_OK) != 0 && errno != ENOENT) ||
       (::access(folder.constData(), W_OK) != 0 && errno != ENOENT)) {
-    return QString::fromLocal8Bit(std::strerror(errno));
+    return SystemReason(errno);
+  }
+  return {};
+}
+
+// Why a save failed, which QSettings does not tell: a file of the store's
+// size is written, unnamed, in its folder, and the system's reason kept.
+QString WhyUnsaved(const QString& path) {
+  const QString unknown = "it could not be saved";
+  const int fd = ::open(QFile::encodeName(QFileInfo(path).path()).constData(),
+                        O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    return errno == EOPNOTSUPP || errno == EISDIR ? unknown
+                                                  : SystemReason(errno);
+  }
+  const QByteArray bytes(int(QFileInfo(path).size() + 4096), ' ');
+  const ssize_t written = ::write(fd, bytes.constData(), size_t(bytes.size()));
+  const int error = written < 0 ? errno : ENOSPC;
+  ::close(fd);
+  return written == bytes.size() ? unknown : SystemReason(error);
+}
+
+// QSettings reads past a byte-order mark but will not save over one: the
+// store is rewritten without it first. Empty when that went well.
+QString DropByteOrderMark(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  const QByteArray text = file.read(kLargestStore + 1);
+  file.close();
+  if (!text.startsWith(kByteOrderMark)) return {};
+  QSaveFile saved(path);
+  if (!saved.open(QIODevice::WriteOnly) ||
+      saved.write(text.mid(3)) != text.size() - 3 || !saved.commit()) {
+    return saved.errorString();
   }
   return {};
 }
@@ -89,9 +131,7 @@ QString WriteDenied(const QString& path) {
 }  // namespace
 
 QString SettingsStore::DefaultPath() {
-  return QStandardPaths::writableLocation(
-             QStandardPaths::GenericConfigLocation) +
-         "/" + kSettingsApplication + ".ini";
+  return ConfigFolder() + "/" + kSettingsApplication + ".ini";
 }
 
 QString SettingsStore::Read(const QString& key,
@@ -119,11 +159,14 @@ void SettingsStore::Write(const QString& key, const QString& value) const {
     if (const QString why = WriteDenied(path_); !why.isEmpty()) {
       Refuse(path_, "written", why);
     }
+    if (const QString why = DropByteOrderMark(path_); !why.isEmpty()) {
+      Refuse(path_, "written", why);
+    }
     QSettings settings(path_, QSettings::IniFormat);
     settings.setValue(StoreKey(key), value);
     settings.sync();
     if (settings.status() != QSettings::NoError) {
-      Refuse(path_, "written", "it could not be saved");
+      Refuse(path_, "written", WhyUnsaved(path_));
     }
   } catch (const Failure&) {
     // Told once: every keystroke in the folder box writes, and a box each

@@ -1,7 +1,9 @@
 #include "base/settings_store.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +13,7 @@
 #include "base/failure.h"
 #include "support/as_ordinary_user.h"
 #include "support/files.h"
+#include "support/tmpfs_mount.h"
 
 class SettingsStoreTest : public QObject {
   Q_OBJECT
@@ -201,13 +204,64 @@ class SettingsStoreTest : public QObject {
     }
   }
 
+  // The configuration folder, else the home folder; without HOME, the home
+  // the password database gives.
+  void DefaultFileFollowsConfigurationFolder_data() {
+    QTest::addColumn<bool>("config_set");
+    QTest::addColumn<bool>("home_set");
+    QTest::newRow("configuration folder") << true << true;
+    QTest::newRow("home") << false << true;
+    QTest::newRow("no HOME") << false << false;
+  }
   void DefaultFileFollowsConfigurationFolder() {
+    QFETCH(bool, config_set);
+    QFETCH(bool, home_set);
     QTemporaryDir dir;
-    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
-    qputenv("XDG_CONFIG_HOME", dir.path().toUtf8());
+    const QByteArray saved_config = qgetenv("XDG_CONFIG_HOME");
+    const QByteArray saved_home = qgetenv("HOME");
+    qunsetenv("XDG_CONFIG_HOME");
+    qunsetenv("HOME");
+    if (config_set) qputenv("XDG_CONFIG_HOME", dir.path().toUtf8());
+    if (home_set) qputenv("HOME", dir.path().toUtf8());
     const QString path = SettingsStore::DefaultPath();
-    qputenv("XDG_CONFIG_HOME", saved);
-    QCOMPARE(path, dir.filePath("Kestovar.ini"));
+    qputenv("XDG_CONFIG_HOME", saved_config);
+    qputenv("HOME", saved_home);
+    const passwd* user = ::getpwuid(::geteuid());
+    QVERIFY(user);
+    QCOMPARE(path, config_set ? dir.filePath("Kestovar.ini")
+                   : home_set ? dir.filePath(".config/Kestovar.ini")
+                              : QDir::cleanPath(QString(user->pw_dir) +
+                                                "/.config/Kestovar.ini"));
+  }
+
+  // A byte-order mark, as Windows editors write one, is read past, and the
+  // next save leaves it out.
+  void ByteOrderMarkIsRead() {
+    QTemporaryDir dir;
+    const SettingsStore store(dir.filePath("Kestovar.ini"));
+    QVERIFY(Save(store.Path(), "\xEF\xBB\xBF[Brisklume]\r\nSlider1=40\r\n"));
+    QCOMPARE(store.Read("Slider1", "85"), QString("40"));
+    store.Write("Option1", "True");
+    QCOMPARE(store.Read("Slider1", "85"), QString("40"));
+    QVERIFY(Load(store.Path()).startsWith("[Brisklume]"));
+  }
+
+  // A full file system is named as the reason a setting was not saved.
+  void FullFileSystemIsTheReason() {
+    TmpfsMount tmpfs("size=64k");
+    if (!tmpfs.Ready()) QSKIP("mounting a tmpfs needs root");
+    const SettingsStore store(tmpfs.Path() + "/Kestovar.ini");
+    store.Write("Slider1", "40");
+    Save(tmpfs.Path() + "/filler", QByteArray(64 << 10, 'x'));
+    QString written;
+    try {
+      store.Write("Slider1", "41");
+    } catch (const Failure& failure) {
+      written = failure.Description();
+    }
+    QCOMPARE(written, "The settings store " + store.Path() +
+                          " cannot be written: No space left on device.");
+    QCOMPARE(Load(store.Path()), QByteArray("[Brisklume]\nSlider1=40\n"));
   }
 };
 
