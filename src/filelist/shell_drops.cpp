@@ -58,6 +58,14 @@ void ShellDrops::ListView1_OLEDragOver(QDropEvent* event) {
 
 void ShellDrops::ListView1_OLEDragDrop(const QMimeData* data) {
   if (!OffersFiles(data)) return;
+  QStringList paths;
+  for (const QUrl& url : data->urls()) {
+    if (const QString path = DroppedPath(url); !path.isEmpty()) paths << path;
+  }
+  AddDroppedPaths(paths);
+}
+
+void ShellDrops::AddDroppedPaths(const QStringList& paths) {
   // A drop has no trap: what cannot be examined is passed over.
   const Statement passing_over = [](int, const std::function<void()>& step) {
     try {
@@ -66,9 +74,7 @@ void ShellDrops::ListView1_OLEDragDrop(const QMimeData* data) {
     }
   };
   const auto append = [this](const QString& path) { files_.Append(path); };
-  for (const QUrl& url : data->urls()) {
-    const QString path = DroppedPath(url);
-    if (path.isEmpty()) continue;
+  for (const QString& path : paths) {
     if (!IsFolder(path)) {
       files_.Append(path);
       continue;

@@ -20,6 +20,9 @@ class ShellDrops : public QObject {
   static bool OffersFiles(const QMimeData* data);
   void ListView1_OLEDragOver(QDropEvent* event);
   void ListView1_OLEDragDrop(const QMimeData* data);
+  // Queues the paths as a drop of them would: a file as given, a folder as
+  // every file below it. Paths handed to the program at start come here.
+  void AddDroppedPaths(const QStringList& paths);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

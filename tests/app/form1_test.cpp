@@ -1,7 +1,9 @@
+#include <QDir>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -10,9 +12,12 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include "app/command_line.h"
 #include "app/progress_bar_sink.h"
 #include "app/startup.h"
+#include "filelist/shell_drops.h"
 #include "support/controls.h"
+#include "support/files.h"
 #include "support/form_harness.h"
 
 namespace {
@@ -426,6 +431,59 @@ class Form1Test : public QObject {
       sink.SetValue(c.set);
       QCOMPARE(bar.value(), c.shown);
     }
+  }
+
+  // Files and folders handed over on the command line ("Open With") are
+  // queued as a drop of them would be; names that are not valid text and
+  // options are not queued.
+  void CommandLineQueuesAsADrop() {
+    FormHarness harness;
+    Form1& form = harness.Load();
+    const QDir dir(harness.dir.path());
+    QVERIFY(dir.mkpath("tree/deeper"));
+    Save(dir.filePath("one.png"), "x");
+    Save(dir.filePath("tree/deeper/two.png"), "x");
+    const QString saved = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    const char* const argv[] = {"brisklume", "one.png",    "--version",
+                                "--",        "tree",       "\xff.png",
+                                "-odd.png",  "missing.png"};
+    const CommandLine line = ParseCommandLine(8, argv);
+    QDir::setCurrent(saved);
+    QVERIFY(line.version);
+    form.Drops().AddDroppedPaths(line.paths);
+    QCOMPARE(Rows(form.Files()),
+             QStringList(
+                 {dir.filePath("one.png"), dir.filePath("tree/deeper/two.png"),
+                  dir.filePath("-odd.png"), dir.filePath("missing.png")}));
+    const char* const wrong[] = {"brisklume", "--frobnicate"};
+    QCOMPARE(ParseCommandLine(2, wrong).error,
+             QString("unknown option --frobnicate"));
+  }
+
+  // Help and version need no window system.
+  void HelpAndVersionWithoutAScreen_data() {
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("starts");
+    QTest::newRow("help") << "--help"
+                          << "usage: brisklume";
+    QTest::newRow("version") << "--version"
+                             << "brisklume 0.1.0";
+  }
+  void HelpAndVersionWithoutAScreen() {
+    QFETCH(QString, option);
+    QFETCH(QString, starts);
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("DISPLAY");
+    environment.remove("WAYLAND_DISPLAY");
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    program.setProcessEnvironment(environment);
+    program.start(BUILD_DIR "/brisklume", {option});
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitCode(), 0);
+    QVERIFY(QString::fromLocal8Bit(program.readAllStandardOutput())
+                .startsWith(starts));
   }
 
   void ApplicationTitle_data() {
