@@ -33,6 +33,7 @@
 #include "convert/converter_image.h"
 #include "filelist/file_list.h"
 #include "support/as_ordinary_user.h"
+#include "support/bystanders.h"
 #include "support/controls.h"
 #include "support/fat_mount.h"
 #include "support/files.h"
@@ -145,10 +146,30 @@ struct Batch {
     qputenv("TEMP", Path("temp").toUtf8());
     qputenv("XDG_CACHE_HOME", Path("cache").toUtf8());
     Controls(form).Text2->setText(Path("out"));
+    // Each run is watched: it may make and change results, nothing else.
+    bystanders = std::make_unique<Bystanders>(
+        QStringList{Path("temp"), Path("src"), Path("out")});
+    QObject::connect(Controls(form).PushButton2, &QPushButton::pressed, [this] {
+      if (watching) return;  // a click during the run
+      watching = true;
+      bystanders->Record();
+    });
+    harness.dialogs.on_message = [this] {
+      if (!harness.dialogs.messages.last().text.startsWith("Done.")) return;
+      watching = false;
+      const QString changes = bystanders->Changes(
+          [](const QString& path) { return path.endsWith(".jpg"); });
+      if (!changes.isEmpty()) bystander_changes << changes;
+    };
   }
   ~Batch() {
     qputenv("TEMP", saved_temp);
     qputenv("XDG_CACHE_HOME", saved_cache);
+    if (!bystander_changes.isEmpty()) {
+      QTest::qFail(qPrintable("the run touched bystanders:\n" +
+                              bystander_changes.join('\n')),
+                   __FILE__, __LINE__);
+    }
   }
   QString Path(const QString& name) const { return harness.dir.filePath(name); }
   void Queue(const QString& name) { form.Files().Append(Path(name)); }
@@ -163,15 +184,24 @@ struct Batch {
     if (all.size() != 1 || !all[0].startsWith("Done.")) return {"<no Done>"};
     return all[0].split('\n').mid(2);
   }
+  // What is in TEMP beside the decoys.
   QStringList TempEntries() const {
-    return QDir(Path("temp"))
-        .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    QStringList entries;
+    for (const QString& name : QDir(Path("temp"))
+                                   .entryList(QDir::AllEntries | QDir::Hidden |
+                                              QDir::NoDotAndDotDot)) {
+      if (!bystanders->IsDecoy(Path("temp/" + name))) entries << name;
+    }
+    return entries;
   }
 
   FormHarness harness;
   Form1& form;
   QByteArray saved_temp;
   QByteArray saved_cache;
+  std::unique_ptr<Bystanders> bystanders;
+  bool watching = false;
+  QStringList bystander_changes;
 };
 
 }  // namespace

@@ -1,11 +1,16 @@
 #pragma once
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 #include <functional>
+
+#include "support/bystanders.h"
 
 // A copy of build/lumeconv that any user can run, made once per test
 // program: the build tree may lie where others cannot enter (a checkout
@@ -39,15 +44,35 @@ struct LumeconvRun {
 };
 
 // Runs lumeconv with the arguments, in `folder` when given;
-// `child_setup` runs in the child before the converter starts.
+// `child_setup` runs in the child before the converter starts. The folders
+// of its input are watched: a run that touches anything there but a JPEG
+// result fails the test.
 inline LumeconvRun RunLumeconv(const QStringList& arguments,
                                const QString& folder = {},
                                const std::function<void()>& child_setup = {}) {
+  QStringList watched;
+  const QDir base(folder.isEmpty() ? QDir::currentPath() : folder);
+  for (const QString& argument : arguments) {
+    const QFileInfo input(base, argument);
+    if (!argument.isEmpty() && input.isFile()) {
+      watched << input.absolutePath();
+    }
+  }
+  watched.removeDuplicates();
+  Bystanders bystanders(watched);
+  bystanders.Record();
   QProcess process;
   if (!folder.isEmpty()) process.setWorkingDirectory(folder);
   if (child_setup) process.setChildProcessModifier(child_setup);
   process.start(LumeconvPath(), arguments);
   process.waitForFinished(30000);
+  const QString changes = bystanders.Changes(
+      [](const QString& path) { return path.endsWith(".jpg"); });
+  bystanders.RemoveDecoys();
+  if (!changes.isEmpty()) {
+    QTest::qFail(qPrintable("lumeconv touched bystanders:\n" + changes),
+                 __FILE__, __LINE__);
+  }
   return {
       process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
       QString::fromLocal8Bit(process.readAllStandardOutput()),
