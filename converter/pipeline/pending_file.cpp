@@ -57,10 +57,16 @@ PendingFile::PendingFile(const std::string& final_path)
   if (prefix.size() + 6 >= sizeof g_pending) {
     throw ConversionError(kExitOutput, "output path is too long");
   }
-  const int fd = CreateFresh(prefix, &temp_path_);
-  if (fd < 0) Fail("cannot write in folder " + folder, errno);
-  std::memcpy(g_pending, temp_path_.c_str(), temp_path_.size() + 1);
-  g_has_pending = 1;
+  prefix_ = prefix;
+  // Unnamed until complete where the file system allows it: a process
+  // killed outright then leaves nothing behind.
+  int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    fd = CreateFresh(prefix, &temp_path_);
+    if (fd < 0) Fail("cannot write in folder " + folder, errno);
+    std::memcpy(g_pending, temp_path_.c_str(), temp_path_.size() + 1);
+    g_has_pending = 1;
+  }
   // A replaced file passes its mode on, so that a private one stays so.
   struct stat existing {};
   if (::stat(final_path.c_str(), &existing) == 0) {
@@ -86,8 +92,12 @@ PendingFile::~PendingFile() {
 void PendingFile::Commit() {
   FILE* stream = stream_;
   stream_ = nullptr;
-  const bool flushed = std::fflush(stream) == 0 && !std::ferror(stream);
-  const int error = errno;
+  bool flushed = std::fflush(stream) == 0 && !std::ferror(stream);
+  int error = errno;
+  if (flushed && temp_path_.empty() && !NameUnnamed(::fileno(stream))) {
+    flushed = false;
+    error = errno;
+  }
   if (std::fclose(stream) != 0 || !flushed) {
     Drop();
     Fail("cannot write " + final_path_, flushed ? errno : error);
@@ -105,7 +115,29 @@ void PendingFile::Drop() {
   if (stream_) std::fclose(stream_);
   stream_ = nullptr;
   g_has_pending = 0;
-  ::unlink(temp_path_.c_str());
+  if (!temp_path_.empty()) ::unlink(temp_path_.c_str());
+}
+
+bool PendingFile::NameUnnamed(int fd) {
+  const std::string handle = "/proc/self/fd/" + std::to_string(fd);
+  static constexpr char kLetters[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned char random[6] = {};
+    if (::getrandom(random, sizeof random, 0) != sizeof random) return false;
+    std::string name = prefix_;
+    for (const unsigned char r : random) name += kLetters[r % 62];
+    std::memcpy(g_pending, name.c_str(), name.size() + 1);
+    g_has_pending = 1;
+    if (::linkat(AT_FDCWD, handle.c_str(), AT_FDCWD, name.c_str(),
+                 AT_SYMLINK_FOLLOW) == 0) {
+      temp_path_ = name;
+      return true;
+    }
+    g_has_pending = 0;
+    if (errno != EEXIST) return false;
+  }
+  return false;
 }
 
 FILE* OpenScratchFile(const std::string& folder) {

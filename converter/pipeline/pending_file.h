@@ -6,9 +6,10 @@
 
 namespace lumeconv {
 
-// A file written under a temporary name beside its final path and renamed
-// over it only when complete; dropped if never committed. At most one is
-// pending at a time, so that a signal handler can remove it.
+// A file written beside its final path, unnamed where the file system
+// allows it and otherwise under a temporary name, and renamed over the
+// final path only when complete; dropped if never committed. At most one
+// is pending at a time, so that a signal handler can remove it.
 class PendingFile {
  public:
   // Throws ConversionError when the folder cannot take a new file.
@@ -28,10 +29,13 @@ class PendingFile {
 
  private:
   void Drop();
+  // Links the unnamed file in under a fresh temporary name.
+  bool NameUnnamed(int fd);
 
   std::string final_path_;
   std::string folder_;
-  std::string temp_path_;
+  std::string prefix_;
+  std::string temp_path_;  // empty while the file is unnamed
   static constexpr size_t kBufferBytes = 64 * 1024;
   std::unique_ptr<char[]> buffer_;  // outlives stream_, which writes from it
   FILE* stream_ = nullptr;

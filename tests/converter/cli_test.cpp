@@ -91,6 +91,25 @@ class CliTest : public QObject {
     QVERIFY(result.out.startsWith("lumeconv "));
   }
 
+  // Killed outright while writing, lumeconv leaves nothing beside its
+  // input: the JPEG has no name until it is complete.
+  void KilledLeavesNothing() {
+    QTemporaryDir dir;
+    PngRecipe recipe;
+    recipe.width = 6000;
+    recipe.height = 6000;
+    WritePng(dir.filePath("big.png"), recipe);
+    QProcess process;
+    process.start(LumeconvPath(), {dir.filePath("big.png")});
+    QVERIFY(process.waitForStarted());
+    QTest::qWait(150);
+    QVERIFY2(process.state() == QProcess::Running, "converted too soon");
+    process.kill();
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{"big.png"});
+  }
+
   // A text that cannot be written out is a failure.
   void FullStandardOutputFails_data() {
     QTest::addColumn<QString>("option");
