@@ -240,8 +240,11 @@ class BadInputTest : public QObject {
     QVERIFY(process.state() == QProcess::NotRunning ||
             process.waitForFinished(30000));
     QCOMPARE(process.exitCode(), 0);
-    QCOMPARE(scratch.size(), 1);
-    QVERIFY2(scratch[0].startsWith(dir.path() + "/"), qPrintable(scratch[0]));
+    // The unfinished result, unnamed too, may be seen beside it.
+    QVERIFY(!scratch.isEmpty() && scratch.size() <= 2);
+    for (const QString& file : scratch) {
+      QVERIFY2(file.startsWith(dir.path() + "/"), qPrintable(file));
+    }
   }
 
   void LongestNamesConvert() {
