@@ -308,43 +308,60 @@ class PathHelpersTest : public QObject {
   // default list never widens a file that had none; on disk and on tmpfs.
   void ReplacedFileKeepsItsSecurity_data() {
     QTest::addColumn<QString>("place");
-    QTest::addColumn<bool>("listed");  // the old file has an access list
-    QTest::newRow("disk, access list") << QDir::tempPath() << true;
-    QTest::newRow("tmpfs, access list") << "/dev/shm" << true;
+    QTest::addColumn<bool>("listed");    // the old file has an access list
+    QTest::addColumn<bool>("ordinary");  // done as uid 65534
+    QTest::newRow("disk, access list") << QDir::tempPath() << true << false;
+    QTest::newRow("tmpfs, access list") << "/dev/shm" << true << false;
+    QTest::newRow("tmpfs, access list, ordinary user")
+        << "/dev/shm" << true << true;
     QTest::newRow("disk, default list of the folder")
-        << QDir::tempPath() << false;
+        << QDir::tempPath() << false << false;
   }
   void ReplacedFileKeepsItsSecurity() {
     QFETCH(QString, place);
     QFETCH(bool, listed);
+    QFETCH(bool, ordinary);
     QTemporaryDir dir(place + "/path-helpers-test-XXXXXX");
-    const QString old = dir.filePath("old.jpg");
-    QVERIFY(Save(old, "earlier"));
-    QVERIFY(QFile::setPermissions(old, QFile::ReadOwner | QFile::WriteOwner));
-    if (listed) {
-      if (!SetAttribute(old, "system.posix_acl_access", kNobodyMayWrite)) {
-        QSKIP("no access lists here");
-      }
-      QVERIFY(SetAttribute(old, "user.origin", "camera"));
-    } else if (!SetAttribute(dir.path(), "system.posix_acl_default",
-                             kNobodyMayWrite)) {
-      QSKIP("no access lists here");
+    if (!SetAttribute(dir.path(), "user.probe", "x") ||
+        !SetAttribute(dir.path(), "system.posix_acl_default",
+                      kNobodyMayWrite)) {
+      QSKIP("no access lists or user attributes here");
     }
-    struct stat before {};
-    QVERIFY(::stat(QFile::encodeName(old).constData(), &before) == 0);
-    QTemporaryDir source;
-    QVERIFY(Save(source.filePath("a.jpg"), "a result"));
-    CopyFailure failure;
-    QVERIFY2(::CopyFileQuiet(source.filePath("a.jpg"), old, &failure),
-             qPrintable(failure.reason));
-    QCOMPARE(Load(old), QByteArray("a result"));
-    struct stat after {};
-    QVERIFY(::stat(QFile::encodeName(old).constData(), &after) == 0);
-    QCOMPARE(after.st_mode, before.st_mode);
-    QCOMPARE(Attribute(old, "system.posix_acl_access"),
-             listed ? kNobodyMayWrite : QByteArray());
-    QCOMPARE(Attribute(old, "user.origin"),
-             listed ? QByteArray("camera") : QByteArray());
+    ::removexattr(QFile::encodeName(dir.path()).constData(),
+                  "system.posix_acl_default");
+    if (ordinary &&
+        ::chown(QFile::encodeName(dir.path()).constData(), 65534, 65534) != 0) {
+      QSKIP("handing a folder to another user needs root");
+    }
+    const auto replace = [&]() -> QString {
+      const QString old = dir.filePath("old.jpg");
+      CHILD_CHECK(Save(old, "earlier"));
+      CHILD_CHECK(
+          QFile::setPermissions(old, QFile::ReadOwner | QFile::WriteOwner));
+      if (listed) {
+        CHILD_CHECK(
+            SetAttribute(old, "system.posix_acl_access", kNobodyMayWrite));
+        CHILD_CHECK(SetAttribute(old, "user.origin", "camera"));
+      } else {
+        CHILD_CHECK(SetAttribute(dir.path(), "system.posix_acl_default",
+                                 kNobodyMayWrite));
+      }
+      struct stat before {};
+      CHILD_CHECK(::stat(QFile::encodeName(old).constData(), &before) == 0);
+      CHILD_CHECK(Save(dir.filePath("a.jpg"), "a result"));
+      CopyFailure failure;
+      CHILD_CHECK(::CopyFileQuiet(dir.filePath("a.jpg"), old, &failure));
+      CHILD_CHECK(Load(old) == "a result");
+      struct stat after {};
+      CHILD_CHECK(::stat(QFile::encodeName(old).constData(), &after) == 0);
+      CHILD_CHECK(after.st_mode == before.st_mode);
+      CHILD_CHECK(Attribute(old, "system.posix_acl_access") ==
+                  (listed ? kNobodyMayWrite : QByteArray()));
+      CHILD_CHECK(Attribute(old, "user.origin") ==
+                  (listed ? QByteArray("camera") : QByteArray()));
+      return {};
+    };
+    QCOMPARE(ordinary ? AsOrdinaryUser(replace) : replace(), QString());
   }
 
   // Copies that killed runs left are removed by the next delivery into the
