@@ -23,15 +23,6 @@ class BatchRun {
   void PushButton2_Click();
   bool Running() const { return running_; }
 
-  // The message that ends a run. Failures are "path: reason" lines; replaced
-  // lines name results that a later file of the run wrote over. It shows
-  // ten lines of each, long ones shortened in the middle, so that the box
-  // fits the screen; DoneDetails() holds every line in full.
-  static QString DoneMessage(int files, const QStringList& failures,
-                             const QStringList& replaced = {});
-  static QString DoneDetails(const QStringList& failures,
-                             const QStringList& replaced);
-
   // How the converter wait polls; tests shorten it.
   void SetRunnerSetup(const RunnerSetup& setup) { runner_setup_ = setup; }
 

@@ -31,6 +31,7 @@
 
 #include "base/qt_dialogs.h"
 #include "convert/converter_image.h"
+#include "convert/run_messages.h"
 #include "filelist/file_list.h"
 #include "support/as_ordinary_user.h"
 #include "support/bystanders.h"
@@ -591,7 +592,7 @@ class BatchRunTest : public QObject {
     QStringList replaced;
     for (int i = 0; i < 12; ++i) failures << QString("/f%1.png: gone").arg(i);
     for (int i = 0; i < 2; ++i) replaced << QString("/r%1.png: over").arg(i);
-    QCOMPARE(BatchRun::DoneMessage(30, failures, replaced).split('\n').mid(12),
+    QCOMPARE(DoneMessage(30, failures, replaced).split('\n').mid(12),
              QStringList({"/f9.png: gone", "and 2 more.", "",
                           "2 of 30 results were replaced by a later file with "
                           "the same name:",
@@ -766,9 +767,8 @@ class BatchRunTest : public QObject {
       details = box->detailedText();
       box->accept();
     });
-    dialogs.ShowMessageWithDetails("Brisklume",
-                                   BatchRun::DoneMessage(20000, failures),
-                                   BatchRun::DoneDetails(failures, {}));
+    dialogs.ShowMessageWithDetails("Brisklume", DoneMessage(20000, failures),
+                                   DoneDetails(failures, {}));
     const QSize screen =
         QGuiApplication::primaryScreen()->availableGeometry().size();
     QVERIFY2(
@@ -781,12 +781,12 @@ class BatchRunTest : public QObject {
   void DoneListsTenAndCountsTheRest() {
     QStringList failures;
     for (int i = 0; i < 13; ++i) failures << QString("/f%1.png: gone").arg(i);
-    const QString text = BatchRun::DoneMessage(20, failures);
+    const QString text = DoneMessage(20, failures);
     QVERIFY(
         text.startsWith("Done.\n\n13 of 20 files could not be converted:\n"
                         "/f0.png: gone\n"));
     QVERIFY(text.endsWith("/f9.png: gone\nand 3 more."));
-    QCOMPARE(BatchRun::DoneMessage(20, {}), QString("Done."));
+    QCOMPARE(DoneMessage(20, {}), QString("Done."));
   }
 
   void QueueHoldsStillAndSecondClickIsIgnored() {

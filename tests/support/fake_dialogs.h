@@ -19,7 +19,7 @@ class FakeDialogs : public Dialogs {
 
   void ShowMessage(const QString& title, const QString& text,
                    Icon icon) override {
-    messages.append({title, text, icon});
+    messages.append({title, text, icon, {}});
     if (on_message) on_message();
   }
   void ShowMessageWithDetails(const QString& title, const QString& text,
