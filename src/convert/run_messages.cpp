@@ -14,7 +14,7 @@ QString Native(const QString& path) { return QDir::toNativeSeparators(path); }
 // A box wraps lines at blanks only: a longer run without one (a deep
 // path) is shortened in the middle, where its folders are, so that the
 // box fits the screen; the start and the file's name stay.
-constexpr int kLongestRun = 100;
+constexpr int kLongestRun = 60;
 
 QString ElidedInTheMiddle(const QString& line) {
   QStringList words = line.split(' ');
