@@ -331,6 +331,29 @@ class BatchRunTest : public QObject {
     QVERIFY2(!lines[1].contains("/proc/"), qPrintable(lines[1]));
   }
 
+  // The folder box is read again for each file; emptied during the run, it
+  // names no folder, not the root of the file system.
+  void FolderBoxEmptiedDuringTheRun() {
+    Batch b;
+    const QString name = QFileInfo(b.harness.dir.path()).fileName();
+    WriteSample(b.Path("src/one.png"), 1);
+    WriteSample(b.Path("src/" + name + ".png"), 2);
+    b.Queue("src/one.png");
+    b.Queue("src/" + name + ".png");
+    QObject::connect(Controls(b.form).ProgressBar1, &QProgressBar::valueChanged,
+                     [&](int value) {
+                       if (value == 100) Controls(b.form).Text2->clear();
+                     });
+    Controls(b.form).PushButton2->click();
+    const bool at_root = QFile::remove("/" + name + ".jpg");
+    QVERIFY(!at_root);
+    QCOMPARE(b.DoneLines(),
+             QStringList({"1 of 2 files could not be converted:",
+                          b.Path("src/" + name + ".png") +
+                              ": the destination folder does not exist"}));
+    QVERIFY(QFile::exists(b.Path("out/one.jpg")));
+  }
+
   void RefusesBeforeStarting_data() {
     QTest::addColumn<bool>("queue");
     QTest::addColumn<QString>("folder");
