@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -165,8 +166,14 @@ class WorkingFolderTest : public QObject {
 
   // Only folders that a run of ours made and left are removed, and only
   // the files a run puts there: TEMP also holds the user's own folders,
-  // named like ours or not.
+  // named like ours or not, and another user's ended run.
+  void OnlyWhatEndedRunsLeftIsRemoved_data() {
+    QTest::addColumn<bool>("ordinary");  // run as uid 65534
+    QTest::newRow("as root") << false;
+    QTest::newRow("as an ordinary user") << true;
+  }
   void OnlyWhatEndedRunsLeftIsRemoved() {
+    QFETCH(bool, ordinary);
     QTemporaryDir dir;
     const Environment env(dir.path().toUtf8(), dir.filePath("cache").toUtf8());
     const QStringList decoys = {
@@ -177,30 +184,47 @@ class WorkingFolderTest : public QObject {
       QVERIFY(QDir(dir.path()).mkpath(QFileInfo(decoy).path()));
       QVERIFY(Save(dir.filePath(decoy), decoy.toUtf8()));
     }
-    // Two runs that ended without cleaning up; into one the user put a
-    // file of their own.
-    QStringList ended;
-    for (const bool with_notes : {false, true}) {
-      // The child ends without dropping its folder, as a killed run does.
-      const QString location =
-          InChild([] { return QString(); },
-                  [with_notes] {
-                    auto* folder = new WorkingFolder;
-                    Save(folder->Path() + "/temp.png", "x");
-                    if (with_notes) {
-                      Save(folder->Path() + "/notes.txt", "mine");
-                    }
-                    return folder->Location();
-                  });
-      QVERIFY(QFileInfo::exists(location + "/temp.png"));
-      ended << location;
+    // A run that ended without cleaning up, as a killed run does: the
+    // child ends without dropping its folder.
+    const auto end_run = [](bool with_notes) {
+      return InChild([] { return QString(); },
+                     [with_notes] {
+                       auto* folder = new WorkingFolder;
+                       Save(folder->Path() + "/temp.png", "x");
+                       if (with_notes) {
+                         Save(folder->Path() + "/notes.txt", "mine");
+                       }
+                       return folder->Location();
+                     });
+    };
+    QString others;
+    if (ordinary) {
+      if (::geteuid() != 0) QSKIP("a second user needs root to set up");
+      others = end_run(false);
+      QDirIterator it(dir.path(),
+                      QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                      QDirIterator::Subdirectories);
+      while (it.hasNext()) {
+        const QString path = it.next();
+        if (!path.startsWith(others)) QVERIFY(GiveToNobody(path));
+      }
+      QVERIFY(GiveToNobody(dir.path()));
     }
-    WorkingFolder next;
-    QVERIFY(!QFileInfo::exists(ended[0]));
-    QCOMPARE(Entries(ended[1]), QStringList{"notes.txt"});
-    for (const QString& decoy : decoys) {
-      QCOMPARE(Load(dir.filePath(decoy)), decoy.toUtf8());
-    }
+    const auto body = [&]() -> QString {
+      // Two of this user's ended runs; into the first the user put a file.
+      const QString with_notes = end_run(true);
+      const QString ended = end_run(false);
+      CHILD_CHECK(QFileInfo::exists(ended + "/temp.png"));
+      WorkingFolder next;
+      CHILD_CHECK(!QFileInfo::exists(ended));
+      CHILD_CHECK(Entries(with_notes) == QStringList{"notes.txt"});
+      for (const QString& decoy : decoys) {
+        CHILD_CHECK(Load(dir.filePath(decoy)) == decoy.toUtf8());
+      }
+      return {};
+    };
+    QCOMPARE(ordinary ? AsOrdinaryUser(body) : body(), QString());
+    if (ordinary) QVERIFY(QFileInfo::exists(others + "/temp.png"));
   }
 };
 
