@@ -80,7 +80,7 @@ class Listing {
         !S_ISDIR(info.st_mode)) {
       return std::nullopt;
     }
-    return FileId{info.st_dev, info.st_ino};
+    return FileId{info.st_dev, info.st_ino, {}};
   }
 
   // True when the folder's entries can be reached: listing a folder needs
