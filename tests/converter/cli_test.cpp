@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include "jpeg_probe.h"
+#include "support/files.h"
 #include "support/lumeconv.h"
 #include "support/png_fixture.h"
 
@@ -89,6 +90,27 @@ class CliTest : public QObject {
     const LumeconvRun result = RunLumeconv({"--version"});
     QCOMPARE(result.code, 0);
     QVERIFY(result.out.startsWith("lumeconv "));
+  }
+
+  // What a JPEG cannot carry is left out with a warning, and the JPEG is
+  // still written.
+  void LeftOutMetadataIsAWarning() {
+    QTemporaryDir dir;
+    QByteArray rows;
+    for (int y = 0; y < 8; ++y)
+      rows += QByteArray(1, '\0') + QByteArray(8, 'd');
+    QVERIFY(Save(dir.filePath("exif.png"),
+                 PngSignature() + Ihdr(8, 8, 8, 0, 0) +
+                     Chunk("eXIf", QByteArray("MM\0*\0\0\0\x08", 8) +
+                                       QByteArray(70000, 'x')) +
+                     Chunk("IDAT", Zlib(rows)) + Chunk("IEND", {})));
+    const LumeconvRun run = RunLumeconv({dir.filePath("exif.png")});
+    QCOMPARE(run.code, 0);
+    QCOMPARE(run.error, "lumeconv: " + dir.filePath("exif.png") +
+                            ": warning: its Exif data (70008 bytes) is larger "
+                            "than a JPEG can carry (65527 bytes) and was left "
+                            "out\n");
+    QVERIFY(QFile::exists(dir.filePath("exif.jpg")));
   }
 
   // Killed outright while writing, lumeconv leaves nothing beside its
