@@ -1,9 +1,9 @@
 #include "png_chunks.h"
 
 #include "byte_source.h"
+#include "checksums.h"
 #include "chunk_scan.h"
 #include "image_reader.h"
-#include "inflater.h"
 
 namespace lumeconv {
 

@@ -57,12 +57,12 @@ bool Decode(const Bytes& stream, uint32_t window, Bytes* out, size_t* taken,
   for (int calls = 0; calls < 100000; ++calls) {
     const size_t in = std::min<size_t>(random() % 9000, stream.size() - *taken);
     piece.resize(1 + random() % 70000);
-    const lumeconv::Inflater::Step step =
+    const lumeconv::InflateStep step =
         deflate.Decode(stream.data() + *taken, in, piece.data(), piece.size());
     *taken += step.consumed;
     out->insert(out->end(), piece.begin(), piece.begin() + step.produced);
-    if (step.status != lumeconv::Inflater::Status::kOk) {
-      return step.status == lumeconv::Inflater::Status::kEnded;
+    if (step.status != lumeconv::InflateStatus::kOk) {
+      return step.status == lumeconv::InflateStatus::kEnded;
     }
   }
   return false;

@@ -4,7 +4,7 @@
 #include <random>
 #include <vector>
 
-#include "inflater.h"
+#include "checksums.h"
 #include "unfilter_kernels.h"
 
 Q_DECLARE_METATYPE(lumeconv::FilterKernels)

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "checksums.h"
+
 namespace lumeconv {
 
 namespace {
@@ -399,8 +401,8 @@ bool DeflateStream::Run(Cursor& c) {
   return true;
 }
 
-Inflater::Step DeflateStream::Decode(const uint8_t* in, size_t in_size,
-                                     uint8_t* out, size_t out_size) {
+InflateStep DeflateStream::Decode(const uint8_t* in, size_t in_size,
+                                  uint8_t* out, size_t out_size) {
   size_t produced = 0;
   auto hand_out = [&] {
     const size_t n = std::min(write_ - read_, out_size - produced);
@@ -464,13 +466,13 @@ Inflater::Step DeflateStream::Decode(const uint8_t* in, size_t in_size,
     consumed = static_cast<size_t>(c.p - in);
   }
 
-  Inflater::Step step{Inflater::Status::kOk, consumed, produced};
+  InflateStep step{InflateStatus::kOk, consumed, produced};
   if (read_ < write_) return step;
   if (mode_ == Mode::kBad) {
-    step.status = Inflater::Status::kBadData;
+    step.status = InflateStatus::kBadData;
   } else if (mode_ == Mode::kEnded || mode_ == Mode::kBadCheck) {
-    step.status = mode_ == Mode::kEnded ? Inflater::Status::kEnded
-                                        : Inflater::Status::kBadCheck;
+    step.status = mode_ == Mode::kEnded ? InflateStatus::kEnded
+                                        : InflateStatus::kBadCheck;
   }
   return step;
 }

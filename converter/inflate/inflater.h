@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "inflate_step.h"
+
 namespace lumeconv {
 
 // Streaming inflate of one zlib stream (header, deflate data, Adler-32),
@@ -13,17 +15,8 @@ namespace lumeconv {
 // is full, the stream has ended or the data is bad.
 class Inflater {
  public:
-  enum class Status {
-    kOk,        // more input or more output room wanted
-    kEnded,     // the stream is complete and its checksum matched
-    kBadData,   // the header or the deflate data is invalid
-    kBadCheck,  // everything decoded, but the Adler-32 does not match
-  };
-  struct Step {
-    Status status;
-    size_t consumed;  // input bytes taken
-    size_t produced;  // output bytes written
-  };
+  using Status = InflateStatus;
+  using Step = InflateStep;
 
   // `zlib_only` keeps to zlib even in a build with ISA-L.
   explicit Inflater(bool zlib_only = false);
@@ -49,10 +42,5 @@ class Inflater {
 
   std::unique_ptr<State> state_;
 };
-
-// The CRC-32 of PNG chunks (the same polynomial as zlib and gzip).
-uint32_t Crc32(uint32_t crc, const uint8_t* data, size_t size);
-// The Adler-32 of zlib streams; start with 1.
-uint32_t Adler32(uint32_t adler, const uint8_t* data, size_t size);
 
 }  // namespace lumeconv

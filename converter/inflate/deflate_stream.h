@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "huffman_table.h"
-#include "inflater.h"
+#include "inflate_step.h"
 
 namespace lumeconv {
 
@@ -23,8 +23,8 @@ class DeflateStream {
   DeflateStream(const DeflateStream&) = delete;
   DeflateStream& operator=(const DeflateStream&) = delete;
 
-  Inflater::Step Decode(const uint8_t* in, size_t in_size, uint8_t* out,
-                        size_t out_size);
+  InflateStep Decode(const uint8_t* in, size_t in_size, uint8_t* out,
+                     size_t out_size);
 
  private:
   enum class Mode {

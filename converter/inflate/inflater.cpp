@@ -8,7 +8,6 @@
 #include "deflate_stream.h"
 
 #ifdef LUMECONV_HAVE_ISAL
-#include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 #endif
 
@@ -167,20 +166,6 @@ bool Inflater::HoldsToWindow() const {
 
 const char* Inflater::Engine() { return "ISA-L"; }
 
-uint32_t Adler32(uint32_t adler, const uint8_t* data, size_t size) {
-  return size == 0 ? adler : isal_adler32(adler, data, size);
-}
-
-uint32_t Crc32(uint32_t crc, const uint8_t* data, size_t size) {
-  while (size > 0) {
-    const uint64_t piece = size > UINT32_MAX ? UINT32_MAX : size;
-    crc = crc32_gzip_refl(crc, data, piece);
-    data += piece;
-    size -= piece;
-  }
-  return crc;
-}
-
 #else
 
 struct Inflater::State {
@@ -203,30 +188,6 @@ Inflater::Step Inflater::Inflate(const uint8_t* in, size_t in_size,
 bool Inflater::HoldsToWindow() const { return false; }
 
 const char* Inflater::Engine() { return "zlib"; }
-
-namespace {
-
-// zlib's sums count in unsigned int: longer data goes in pieces.
-template <typename Sum>
-uint32_t InPieces(Sum sum, uint32_t value, const uint8_t* data, size_t size) {
-  while (size > 0) {
-    const uInt piece = size > UINT_MAX ? UINT_MAX : static_cast<uInt>(size);
-    value = static_cast<uint32_t>(sum(value, data, piece));
-    data += piece;
-    size -= piece;
-  }
-  return value;
-}
-
-}  // namespace
-
-uint32_t Adler32(uint32_t adler, const uint8_t* data, size_t size) {
-  return InPieces(adler32, adler, data, size);
-}
-
-uint32_t Crc32(uint32_t crc, const uint8_t* data, size_t size) {
-  return InPieces(crc32, crc, data, size);
-}
 
 #endif
 
