@@ -8,6 +8,7 @@
 #include "base/qt_dialogs.h"
 #include "base/settings_store.h"
 #include "base/shutdown.h"
+#include "base/user_folders.h"
 #include "filelist/shell_drops.h"
 
 namespace {
@@ -26,6 +27,10 @@ int main(int argc, char* argv[]) {
   if (asked.help || asked.version) {
     return Print(asked.help ? HelpText() : VersionText()) ? 0 : 1;
   }
+  // A session without HOME (a service, `env -i`) would have Qt put the
+  // desktop and every dialog's start at the root; the user's home is known.
+  if (qEnvironmentVariableIsEmpty("HOME"))
+    qputenv("HOME", HomeFolder().toUtf8());
   QApplication app(argc, argv);
   // Qt has taken its own options (-platform, -style) out of the list.
   const CommandLine line = ParseCommandLine(argc, argv);
