@@ -240,10 +240,10 @@ void BatchRun::ConvertRow(Trap& trap, int i, Run& run) {
     }
     return fail("the file could not be read" + reason);
   }
-  QString command;
-  trap.Set(164, command, [&] {
-    return Quoted(run.converter) + " -q " +
-           QString::number(options_.Quality()) + " -out jpeg " +
+  QString arguments;
+  // The converter to run may change within the row; what it is told not.
+  trap.Set(164, arguments, [&] {
+    return " -q " + QString::number(options_.Quality()) + " -out jpeg " +
            Quoted(temp_png);
   });
   RunnerOutcome outcome;
@@ -251,19 +251,19 @@ void BatchRun::ConvertRow(Trap& trap, int i, Run& run) {
   trap.Set(166, result, [&] {
     RunnerSetup setup = runner_setup_;
     setup.inherited_descriptor = run.work->Descriptor();
-    int code =
-        ConverterRunner(command, 0, &progress_, progress_.Caption(),
-                        progress_.Value(), files_.Count(), &outcome, setup);
+    const auto run_converter = [&] {
+      return ConverterRunner(Quoted(run.converter) + arguments, 0, &progress_,
+                             progress_.Caption(), progress_.Value(),
+                             files_.Count(), &outcome, setup);
+    };
+    int code = run_converter();
     // A policy that forbids running the written copy (noexec found late,
     // a security module) leaves the installed converter to run instead.
     const QString installed = InstalledConverter();
     if (code == kConverterNotStarted && !installed.isEmpty() &&
         run.converter != installed) {
-      command.replace(0, Quoted(run.converter).size(), Quoted(installed));
       run.converter = installed;
-      code =
-          ConverterRunner(command, 0, &progress_, progress_.Caption(),
-                          progress_.Value(), files_.Count(), &outcome, setup);
+      code = run_converter();
     }
     return code;
   });

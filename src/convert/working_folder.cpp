@@ -1,6 +1,5 @@
 #include "convert/working_folder.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -9,12 +8,12 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
 #include <cerrno>
 #include <cstring>
 
 #include "base/failure.h"
 #include "base/user_folders.h"
+#include "util/fresh_names.h"
 
 namespace {
 
@@ -50,22 +49,6 @@ int OpenFolder(const QString& path) {
                 O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
-// "X" followed by exactly `count` letters or digits.
-bool IsPatterned(const char* name, const char* prefix, size_t count) {
-  const size_t length = std::strlen(prefix);
-  if (std::strncmp(name, prefix, length) != 0) return false;
-  const char* rest = name + length;
-  if (std::strlen(rest) != count) return false;
-  for (; *rest; ++rest) {
-    const char c = *rest;
-    if (!(c >= 'a' && c <= 'z') && !(c >= 'A' && c <= 'Z') &&
-        !(c >= '0' && c <= '9')) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // The names a run puts in its folder: the converter, the two working
 // files, an unfinished copy, and the converter's own unfinished output and
 // scratch file.
@@ -73,9 +56,9 @@ bool IsOwnEntry(const char* name) {
   return std::strcmp(name, "lumeconv") == 0 ||
          std::strcmp(name, "temp.png") == 0 ||
          std::strcmp(name, "temp.jpg") == 0 ||
-         IsPatterned(name, ".brisklume-", 6) ||
-         IsPatterned(name, ".lumeconv-", 6) ||
-         IsPatterned(name, ".lumeconv-scratch-", 6);
+         IsFreshName(name, ".brisklume-", 6) ||
+         IsFreshName(name, ".lumeconv-", 6) ||
+         IsFreshName(name, ".lumeconv-scratch-", 6);
 }
 
 // True when the folder carries the mark of a run, written by this user.
@@ -99,21 +82,14 @@ bool IsMarked(int fd) {
 // itself when nothing else is left: a file someone else put there stays,
 // and so does the folder around it.
 void RemoveFolderAt(int parent_fd, const char* name, int fd) {
-  const int listing = ::dup(fd);
-  if (listing < 0) return;
-  if (DIR* dir = ::fdopendir(listing)) {
-    while (const dirent* entry = ::readdir(dir)) {
-      struct stat info {};
-      if (IsOwnEntry(entry->d_name) &&
-          ::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-          S_ISREG(info.st_mode) && info.st_uid == ::geteuid()) {
-        ::unlinkat(fd, entry->d_name, 0);
-      }
+  ForEachEntry(fd, [fd](const char* entry) {
+    struct stat info {};
+    if (IsOwnEntry(entry) &&
+        ::fstatat(fd, entry, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(info.st_mode) && info.st_uid == ::geteuid()) {
+      ::unlinkat(fd, entry, 0);
     }
-    ::closedir(dir);
-  } else {
-    ::close(listing);
-  }
+  });
   ::unlinkat(fd, kMarkName, 0);
   ::unlinkat(parent_fd, name, AT_REMOVEDIR);
 }
@@ -121,37 +97,18 @@ void RemoveFolderAt(int parent_fd, const char* name, int fd) {
 // A run holds a lock on its folder while it lives; a marked folder of ours
 // whose lock can be taken belongs to a run that is gone.
 void RemoveAbandoned(int parent_fd) {
-  const int listing = ::dup(parent_fd);
-  if (listing < 0) return;
-  DIR* dir = ::fdopendir(listing);
-  if (!dir) {
-    ::close(listing);
-    return;
-  }
-  while (const dirent* entry = ::readdir(dir)) {
-    if (!IsPatterned(entry->d_name, kPrefix, 12)) continue;
-    const int fd = ::openat(parent_fd, entry->d_name,
+  ForEachEntry(parent_fd, [parent_fd](const char* entry) {
+    if (!IsFreshName(entry, kPrefix, 12)) return;
+    const int fd = ::openat(parent_fd, entry,
                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) continue;
+    if (fd < 0) return;
     struct stat info {};
     if (::fstat(fd, &info) == 0 && info.st_uid == ::geteuid() && IsMarked(fd) &&
         ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      RemoveFolderAt(parent_fd, entry->d_name, fd);
+      RemoveFolderAt(parent_fd, entry, fd);
     }
     ::close(fd);
-  }
-  ::closedir(dir);
-}
-
-QByteArray RandomName() {
-  static constexpr char kLetters[] =
-      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  QByteArray name(kPrefix);
-  for (int i = 0; i < 12; ++i) {
-    name +=
-        kLetters[QRandomGenerator::system()->bounded(int(sizeof kLetters - 1))];
-  }
-  return name;
+  });
 }
 
 bool WriteMark(int fd) {
@@ -222,7 +179,7 @@ void WorkingFolder::MakeIn(const QString& parent, bool make_parent,
   // Made under a fresh name that no one can guess or take first.
   int made = -1;
   for (int attempt = 0; attempt < 100 && made != 0; ++attempt) {
-    name_ = RandomName();
+    name_ = FreshName(kPrefix, 12);
     made = ::mkdirat(parent_fd_, name_.constData(), 0700);
     if (made != 0 && errno != EEXIST) break;
   }

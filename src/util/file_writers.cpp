@@ -1,6 +1,5 @@
 #include "util/file_writers.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -9,8 +8,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -18,6 +15,7 @@
 #include "base/failure.h"
 #include "base/pump_events.h"
 #include "util/file_queries.h"
+#include "util/fresh_names.h"
 #include "util/path_strings.h"
 
 namespace {
@@ -73,29 +71,6 @@ bool CopyContents(int in, int out, off_t size, CopyFailure::Side* side) {
 constexpr char kResultPrefix[] = ".brisklume-";
 constexpr char kAccessList[] = "system.posix_acl_access";
 
-bool IsFreshName(const char* name) {
-  const size_t prefix = sizeof kResultPrefix - 1;
-  if (std::strncmp(name, kResultPrefix, prefix) != 0 ||
-      std::strlen(name) != prefix + 6) {
-    return false;
-  }
-  for (const char* c = name + prefix; *c; ++c) {
-    if (!std::isalnum(static_cast<unsigned char>(*c))) return false;
-  }
-  return true;
-}
-
-QByteArray FreshName(const QByteArray& folder) {
-  static constexpr char kLetters[] =
-      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  QByteArray name = folder + kResultPrefix;
-  for (int i = 0; i < 6; ++i) {
-    name +=
-        kLetters[QRandomGenerator::system()->bounded(int(sizeof kLetters - 1))];
-  }
-  return name;
-}
-
 // A new file in the folder, created with the mode the umask allows: the
 // kernel applies it, so nothing reads or changes the process's umask,
 // which other threads share. Where the file system has them it is an
@@ -108,7 +83,7 @@ int CreateBeside(const QByteArray& folder, QByteArray* name) {
                              O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (unnamed >= 0) return unnamed;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    *name = FreshName(folder);
+    *name = FreshName(folder + kResultPrefix, 6);
     const int fd = ::open(name->constData(),
                           O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) ::flock(fd, LOCK_EX | LOCK_NB);
@@ -121,7 +96,7 @@ int CreateBeside(const QByteArray& folder, QByteArray* name) {
 bool NameUnnamed(int fd, const QByteArray& folder, QByteArray* name) {
   const QByteArray handle = "/proc/self/fd/" + QByteArray::number(fd);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    *name = FreshName(folder);
+    *name = FreshName(folder + kResultPrefix, 6);
     if (::linkat(AT_FDCWD, handle.constData(), AT_FDCWD, name->constData(),
                  AT_SYMLINK_FOLLOW) == 0) {
       return true;
@@ -289,16 +264,11 @@ void RemoveAbandonedResults(const QString& folder) {
   const int folder_fd = ::open(name.isEmpty() ? "." : name.constData(),
                                O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder_fd < 0) return;
-  DIR* dir = ::fdopendir(folder_fd);
-  if (!dir) {
-    ::close(folder_fd);
-    return;
-  }
-  while (const dirent* entry = ::readdir(dir)) {
-    if (!IsFreshName(entry->d_name)) continue;
-    const int fd = ::openat(folder_fd, entry->d_name,
+  ForEachEntry(folder_fd, [folder_fd](const char* entry) {
+    if (!IsFreshName(entry, kResultPrefix, 6)) return;
+    const int fd = ::openat(folder_fd, entry,
                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) continue;
+    if (fd < 0) return;
     struct stat info {};
     unsigned char start[3] = {};
     // Ours, unlocked, and a JPEG as far as it was written: an unfinished
@@ -307,9 +277,9 @@ void RemoveAbandonedResults(const QString& folder) {
         info.st_uid == ::geteuid() && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
         ::read(fd, start, sizeof start) == ssize_t(sizeof start) &&
         start[0] == 0xFF && start[1] == 0xD8 && start[2] == 0xFF) {
-      ::unlinkat(folder_fd, entry->d_name, 0);
+      ::unlinkat(folder_fd, entry, 0);
     }
     ::close(fd);
-  }
-  ::closedir(dir);
+  });
+  ::close(folder_fd);
 }
