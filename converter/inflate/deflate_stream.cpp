@@ -110,6 +110,12 @@ bool DeflateStream::Match(uint32_t length, uint32_t distance) {
 
 // Everything the loop reads is held in locals: a store of a decoded byte
 // could otherwise stand for a change to any of them.
+//
+// Each turn starts with at least 56 bits in hand. A literal entry of the
+// first table takes at most 11 of them, so after three more than 11 are
+// left and the next entry can be looked up at once, before the refill: the
+// refill adds bits above those it reads, and the lookup of one symbol need
+// not wait for it.
 void DeflateStream::FastCodes(Cursor& c) {
   const uint32_t* const lit = lit_->entries.data();
   const uint64_t lit_mask = (uint64_t{1} << lit_->primary_bits) - 1;
@@ -124,23 +130,60 @@ void DeflateStream::FastCodes(Cursor& c) {
   int count = count_;
   const uint8_t* p = c.p;
   const uint8_t* const end = c.end;
-  while (end - p >= 8 && w < limit) {
+  const auto refill = [&] {
     bits |= Load64(p) << count;
     p += (63 - count) >> 3;
     count |= 56;
-    const uint32_t e = TakeEntry(lit, lit_mask, bits, count);
+  };
+  const auto consume = [&](uint32_t e) {
+    bits >>= LengthOf(e);
+    count -= LengthOf(e);
+  };
+  if (end - p < 8 || w >= limit) return;
+  refill();
+  uint32_t e = lit[bits & lit_mask];
+  for (;;) {
     if (IsLiteral(e)) {
+      consume(e);
       w = PutLiterals(w, e);
-      // More while their code is surely in the bits.
-      const uint32_t next = lit[bits & lit_mask];
-      if (count >= kMaxBits && IsLiteral(next)) {
-        bits >>= LengthOf(next);
-        count -= LengthOf(next);
-        w = PutLiterals(w, next);
+      e = lit[bits & lit_mask];
+      if (IsLiteral(e)) {
+        consume(e);
+        w = PutLiterals(w, e);
+        e = lit[bits & lit_mask];
+        if (IsLiteral(e)) {
+          consume(e);
+          w = PutLiterals(w, e);
+          e = lit[bits & lit_mask];
+        }
       }
+      if (end - p < 8 || w >= limit) break;
+      refill();
       continue;
     }
-    if (KindOf(e) != kBase) {
+    if (KindOf(e) == kLink) {
+      consume(e);
+      e = lit[ValueOf(e) + Low(bits, ExtraOf(e))];
+    }
+    consume(e);
+    if (IsLiteral(e)) {
+      w = PutLiterals(w, e);
+    } else if (KindOf(e) == kBase) {
+      const uint32_t length = ValueOf(e) + Low(bits, ExtraOf(e));
+      bits >>= ExtraOf(e);
+      count -= ExtraOf(e);
+      const uint32_t d = TakeEntry(dist, dist_mask, bits, count);
+      const uint32_t distance = ValueOf(d) + Low(bits, ExtraOf(d));
+      bits >>= ExtraOf(d);
+      count -= ExtraOf(d);
+      const uint64_t written = written_before + (w - start - write_);
+      if (KindOf(d) != kBase || distance > window || distance > written) {
+        Fail();
+        break;
+      }
+      CopyMatch(w, distance, length);
+      w += length;
+    } else {
       if (KindOf(e) == kEnd) {
         mode_ = last_block_ ? Mode::kTrailer : Mode::kBlockHeader;
       } else {
@@ -148,20 +191,9 @@ void DeflateStream::FastCodes(Cursor& c) {
       }
       break;
     }
-    const uint32_t length = ValueOf(e) + Low(bits, ExtraOf(e));
-    bits >>= ExtraOf(e);
-    count -= ExtraOf(e);
-    const uint32_t d = TakeEntry(dist, dist_mask, bits, count);
-    const uint32_t distance = ValueOf(d) + Low(bits, ExtraOf(d));
-    bits >>= ExtraOf(d);
-    count -= ExtraOf(d);
-    const uint64_t written = written_before + (w - start - write_);
-    if (KindOf(d) != kBase || distance > window || distance > written) {
-      Fail();
-      break;
-    }
-    CopyMatch(w, distance, length);
-    w += length;
+    if (end - p < 8 || w >= limit) break;
+    refill();
+    e = lit[bits & lit_mask];
   }
   write_ = static_cast<size_t>(w - start);
   bits_ = bits;

@@ -1,6 +1,7 @@
 #include "huffman_table.h"
 
 #include <algorithm>
+#include <array>
 
 namespace lumeconv {
 
@@ -48,13 +49,20 @@ uint32_t Distance(int symbol) {
 
 uint32_t CodeLengthSymbol(int symbol) { return MakeEntry(kLiteral, symbol); }
 
-uint32_t Reversed(uint32_t code, int length) {
-  uint32_t out = 0;
-  for (int i = 0; i < length; ++i) {
-    out = (out << 1) | (code & 1);
-    code >>= 1;
+constexpr auto kReversedBytes = [] {
+  std::array<uint8_t, 256> table{};
+  for (int b = 0; b < 256; ++b) {
+    for (int i = 0; i < 8; ++i) table[b] |= ((b >> i) & 1) << (7 - i);
   }
-  return out;
+  return table;
+}();
+
+// The code's bits in the opposite order: deflate sends a code's first bit
+// first, and the table is indexed by the bits as they arrive.
+uint32_t Reversed(uint32_t code, int length) {
+  const uint32_t whole = uint32_t{kReversedBytes[code & 0xff]} << 8 |
+                         kReversedBytes[(code >> 8) & 0xff];
+  return whole >> (16 - length);
 }
 
 bool Build(const uint8_t* lengths, int count, int primary_bits,
@@ -115,22 +123,23 @@ bool Build(const uint8_t* lengths, int count, int primary_bits,
 // Where a short literal code leaves room in the primary bits for the whole
 // code of another literal, the entry holds both: photos compressed without
 // matches are literals one after another, and each lookup waits on the one
-// before.
+// before. The entries are visited from the last, so the single entry each
+// one reads (at a lower index) is still as Build left it; free of branches,
+// as whether a pair fits follows no pattern and a table is built for every
+// block.
 void PairLiterals(HuffmanTable& table) {
   const int primary = table.primary_bits;
-  const uint32_t size = 1u << primary;
-  uint32_t single[1u << kLitBits];
-  std::copy_n(table.entries.begin(), size, single);
-  for (uint32_t i = 0; i < size; ++i) {
-    const uint32_t first = single[i];
+  uint32_t* const entries = table.entries.data();
+  for (uint32_t i = (1u << primary); i-- > 0;) {
+    const uint32_t first = entries[i];
     const int used = LengthOf(first);
-    if (KindOf(first) != kLiteral || used >= primary) continue;
-    const uint32_t second = single[i >> used];
-    if (KindOf(second) != kLiteral || LengthOf(second) > primary - used) {
-      continue;
-    }
-    table.entries[i] = (ValueOf(first) | ValueOf(second) << 8) << 16 | 0x8000 |
-                       static_cast<uint32_t>(used + LengthOf(second));
+    const uint32_t second = entries[i >> used];
+    const bool pair = IsLiteral(first) & IsLiteral(second) &
+                      (used + LengthOf(second) <= primary);
+    const uint32_t both = (ValueOf(first) | ValueOf(second) << 8) << 16 |
+                          0x8000 |
+                          static_cast<uint32_t>(used + LengthOf(second));
+    entries[i] = pair ? both : first;
   }
 }
 
