@@ -112,8 +112,8 @@ bool DeflateStream::Match(uint32_t length, uint32_t distance) {
 // could otherwise stand for a change to any of them.
 //
 // Each turn starts with at least 56 bits in hand. A literal entry of the
-// first table takes at most 11 of them, so after three more than 11 are
-// left and the next entry can be looked up at once, before the refill: the
+// first table takes at most 11 of them, so after four at least 12 are left
+// and the next entry can be looked up at once, before the refill: the
 // refill adds bits above those it reads, and the lookup of one symbol need
 // not wait for it.
 void DeflateStream::FastCodes(Cursor& c) {
@@ -155,6 +155,11 @@ void DeflateStream::FastCodes(Cursor& c) {
           consume(e);
           w = PutLiterals(w, e);
           e = lit[bits & lit_mask];
+          if (IsLiteral(e)) {
+            consume(e);
+            w = PutLiterals(w, e);
+            e = lit[bits & lit_mask];
+          }
         }
       }
       if (end - p < 8 || w >= limit) break;
