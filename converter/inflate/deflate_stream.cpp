@@ -17,6 +17,9 @@ constexpr size_t kSpan = size_t{1} << 18;
 constexpr size_t kMaxMatch = 258;
 // Room past a match's end, for copies eight bytes at a time.
 constexpr size_t kSlack = 16;
+// Room in the caller's buffer from which symbols are decoded straight into
+// it rather than into the buffer and copied out.
+constexpr size_t kDirectRoom = 4096;
 // The largest unit is a block header of codes: under 600 bytes.
 constexpr size_t kCarry = 2048;
 constexpr size_t kLargestUnit = 1024;
@@ -116,14 +119,13 @@ bool DeflateStream::Match(uint32_t length, uint32_t distance) {
 // and the next entry can be looked up at once, before the refill: the
 // refill adds bits above those it reads, and the lookup of one symbol need
 // not wait for it.
-void DeflateStream::FastCodes(Cursor& c) {
+template <bool kDirect>
+uint8_t* DeflateStream::FastCodes(Cursor& c, uint8_t* first, uint8_t* w,
+                                  uint8_t* limit) {
   const uint32_t* const lit = lit_->entries.data();
   const uint64_t lit_mask = (uint64_t{1} << lit_->primary_bits) - 1;
   const uint32_t* const dist = dist_->entries.data();
   const uint64_t dist_mask = (uint64_t{1} << dist_->primary_bits) - 1;
-  uint8_t* const start = buf_.data();
-  uint8_t* const limit = start + kHistory + kSpan;
-  uint8_t* w = start + write_;
   const uint64_t window = window_;
   const uint64_t written_before = slid_ + write_;
   uint64_t bits = bits_;
@@ -139,7 +141,7 @@ void DeflateStream::FastCodes(Cursor& c) {
     bits >>= LengthOf(e);
     count -= LengthOf(e);
   };
-  if (end - p < 8 || w >= limit) return;
+  if (end - p < 8 || w >= limit) return w;
   refill();
   uint32_t e = lit[bits & lit_mask];
   for (;;) {
@@ -181,12 +183,17 @@ void DeflateStream::FastCodes(Cursor& c) {
       const uint32_t distance = ValueOf(d) + Low(bits, ExtraOf(d));
       bits >>= ExtraOf(d);
       count -= ExtraOf(d);
-      const uint64_t written = written_before + (w - start - write_);
-      if (KindOf(d) != kBase || distance > window || distance > written) {
+      const uint64_t done = static_cast<uint64_t>(w - first);
+      if (KindOf(d) != kBase || distance > window ||
+          distance > written_before + done) {
         Fail();
         break;
       }
-      CopyMatch(w, distance, length);
+      if (kDirect && distance > done) {
+        CopyFromHistory(w, distance, length, done);
+      } else {
+        CopyMatch(w, distance, length);
+      }
       w += length;
     } else {
       if (KindOf(e) == kEnd) {
@@ -200,10 +207,33 @@ void DeflateStream::FastCodes(Cursor& c) {
     refill();
     e = lit[bits & lit_mask];
   }
-  write_ = static_cast<size_t>(w - start);
   bits_ = bits;
   count_ = count;
   c.p = p;
+  return w;
+}
+
+// The match's source begins `distance - done` bytes before the end of the
+// buffer, which holds the window, and may run on into what this call wrote.
+void DeflateStream::CopyFromHistory(uint8_t* w, uint32_t distance,
+                                    uint32_t length, uint64_t done) {
+  const uint64_t in_buffer = distance - done;
+  const uint8_t* const behind = buf_.data() + write_ - in_buffer;
+  for (uint32_t i = 0; i < length; ++i) {
+    w[i] = i < in_buffer ? behind[i] : *(w + i - distance);
+  }
+}
+
+void DeflateStream::EndDirect(const uint8_t* first, const uint8_t* end) {
+  const size_t n = static_cast<size_t>(end - first);
+  adler_ = Adler32(adler_, first, n);
+  // The buffer ends with the window again: the newest bytes, up to 32 KiB.
+  const size_t taken = std::min(n, kHistory);
+  const size_t keep = std::min(write_, kHistory - taken);
+  std::memmove(buf_.data(), buf_.data() + write_ - keep, keep);
+  std::memcpy(buf_.data() + keep, end - taken, taken);
+  slid_ += write_ - keep + n - taken;
+  write_ = read_ = checked_ = keep + taken;
 }
 
 bool DeflateStream::SlowSymbol(Cursor& c) {
@@ -246,10 +276,11 @@ bool DeflateStream::SlowSymbol(Cursor& c) {
 }
 
 bool DeflateStream::Codes(Cursor& c) {
-  const size_t limit = kHistory + kSpan;
-  while (mode_ == Mode::kCodes && write_ < limit) {
+  while (mode_ == Mode::kCodes && write_ < stop_) {
     if (c.end - c.p >= 8) {
-      FastCodes(c);
+      uint8_t* const w = buf_.data() + write_;
+      write_ = static_cast<size_t>(
+          FastCodes<false>(c, w, w, buf_.data() + stop_) - buf_.data());
     } else if (!SlowSymbol(c)) {
       return false;
     }
@@ -369,7 +400,7 @@ bool DeflateStream::DynamicCodes(Cursor& c) {
 }
 
 bool DeflateStream::Stored(Cursor& c) {
-  const size_t limit = kHistory + kSpan;
+  const size_t limit = stop_;
   while (stored_left_ > 0 && count_ >= 8 && write_ < limit) {
     buf_[write_++] = static_cast<uint8_t>(bits_);
     bits_ >>= 8;
@@ -415,8 +446,7 @@ bool DeflateStream::Trailer(Cursor& c) {
 }
 
 bool DeflateStream::Run(Cursor& c) {
-  const size_t limit = kHistory + kSpan;
-  while (write_ < limit) {
+  while (write_ < stop_) {
     bool went_on = true;
     switch (mode_) {
       case Mode::kBlockHeader:
@@ -441,6 +471,8 @@ bool DeflateStream::Run(Cursor& c) {
 InflateStep DeflateStream::Decode(const uint8_t* in, size_t in_size,
                                   uint8_t* out, size_t out_size) {
   size_t produced = 0;
+  // Where the bytes decoded straight into `out` begin, while they are.
+  uint8_t* direct = nullptr;
   auto hand_out = [&] {
     const size_t n = std::min(write_ - read_, out_size - produced);
     if (n == 0) return;
@@ -458,12 +490,45 @@ InflateStep DeflateStream::Decode(const uint8_t* in, size_t in_size,
           mode_ == Mode::kBadCheck) {
         return true;
       }
+      const size_t room = out_size - produced;
+      const bool roomy =
+          read_ == write_ && room >= kDirectRoom && c.end - c.p >= 8;
+      // A block's header alone, so that its codes may go straight out.
+      if (roomy && mode_ == Mode::kBlockHeader) {
+        if (!BlockHeader(c)) return false;
+        continue;
+      }
+      if (roomy && mode_ == Mode::kCodes) {
+        if (!direct) {
+          adler_ = Adler32(adler_, buf_.data() + checked_, write_ - checked_);
+          checked_ = write_;
+          direct = out + produced;
+        }
+        uint8_t* const w = out + produced;
+        produced = static_cast<size_t>(
+            FastCodes<true>(c, direct, w, out + out_size - kMaxMatch - kSlack) -
+            out);
+        if (out + produced != w) continue;
+      }
+      if (direct) {
+        EndDirect(direct, out + produced);
+        direct = nullptr;
+      }
       if (write_ >= kHistory + kSpan) Slide();
+      // Only what the caller has room for is decoded ahead into the
+      // buffer: the rest may go straight to its next buffer.
+      stop_ = std::min(kHistory + kSpan, write_ + room);
       if (!Run(c)) {
         hand_out();
         return false;
       }
     }
+  };
+
+  auto end_direct = [&] {
+    if (!direct) return;
+    EndDirect(direct, out + produced);
+    direct = nullptr;
   };
 
   size_t consumed = 0;
@@ -474,6 +539,7 @@ InflateStep DeflateStream::Decode(const uint8_t* in, size_t in_size,
     if (added > 0) std::memcpy(carry_.data() + carried_, in, added);
     Cursor c{carry_.data(), carry_.data(), carry_.data() + carried_ + added};
     const bool fitted = pump(c);
+    end_direct();
     const size_t used = static_cast<size_t>(c.p - carry_.data());
     const bool over = mode_ == Mode::kEnded || mode_ == Mode::kBad ||
                       mode_ == Mode::kBadCheck;
@@ -490,7 +556,9 @@ InflateStep DeflateStream::Decode(const uint8_t* in, size_t in_size,
   }
   if (carried_ == 0 && produced < out_size) {
     Cursor c{in, in + consumed, in + in_size};
-    if (!pump(c)) {
+    const bool fitted = pump(c);
+    end_direct();
+    if (!fitted) {
       const size_t rest = static_cast<size_t>(c.end - c.p);
       if (rest > kLargestUnit) {
         Fail();

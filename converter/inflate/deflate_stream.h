@@ -15,7 +15,9 @@ namespace lumeconv {
 // gives other bytes than zlib for a stream zlib accepts.
 //
 // Works like one zlib inflate call per Decode(), in pieces of any size on
-// either side. Bytes it has decoded are handed out before any failure.
+// either side. Bytes it has decoded are handed out before any failure. Where
+// the room given is large it decodes straight into it, and may then leave
+// scratch bytes in the room past those it hands out.
 class DeflateStream {
  public:
   explicit DeflateStream(uint32_t window);
@@ -54,8 +56,19 @@ class DeflateStream {
   bool Stored(Cursor& c);
   bool Codes(Cursor& c);
   bool Trailer(Cursor& c);
-  // Symbols while input and room are plenty: no checks for either.
-  void FastCodes(Cursor& c);
+  // Symbols into w while input and room (to `limit`) are plenty: no checks
+  // for either. Returns past the last byte written. Direct, w lies in the
+  // caller's buffer, after what was decoded into it from `first` on, and
+  // the window before `first` lies in the buffer; otherwise w and `first`
+  // are where the buffer ends.
+  template <bool kDirect>
+  uint8_t* FastCodes(Cursor& c, uint8_t* first, uint8_t* w, uint8_t* limit);
+  void CopyFromHistory(uint8_t* w, uint32_t distance, uint32_t length,
+                       uint64_t done);
+  // After bytes were decoded straight into the caller's buffer, from
+  // `first` to `end`: their checksum, and the buffer ending with the window
+  // again.
+  void EndDirect(const uint8_t* first, const uint8_t* end);
   // One literal, end of block or match, checked; false when input is short.
   bool SlowSymbol(Cursor& c);
   bool Match(uint32_t length, uint32_t distance);
@@ -81,6 +94,7 @@ class DeflateStream {
   size_t read_ = 0;
   size_t write_ = 0;
   size_t checked_ = 0;  // up to here in the Adler-32
+  size_t stop_ = 0;     // where decoding into the buffer stops this time
   uint64_t slid_ = 0;   // bytes moved out of the buffer's front
   uint32_t adler_ = 1;
 

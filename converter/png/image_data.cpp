@@ -64,13 +64,15 @@ Inflater::Step ImageData::Pump(uint8_t* out, size_t n, bool* starved) {
     return step;
   }
   // A strict engine may hold decoded bytes back, so it is asked first and
-  // only fed when it gives nothing from what it has.
+  // only fed when it gives nothing from what it has. Its verdicts do not
+  // hang on the pieces, so it gets all the input read so far: each call
+  // costs it a copy of the window.
   Inflater::Step step = inflater_->Inflate(input_.data() + input_at_,
-                                           piece_end_ - input_at_, out, n);
+                                           input_end_ - input_at_, out, n);
   input_at_ += step.consumed;
   if (step.status == Inflater::Status::kOk && step.consumed == 0 &&
       step.produced == 0) {
-    if (input_at_ < piece_end_) {
+    if (input_at_ < input_end_) {
       step.status = Inflater::Status::kBadData;
     } else {
       *starved = !NextInput();
