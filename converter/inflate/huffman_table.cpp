@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace lumeconv {
 
@@ -65,6 +66,20 @@ uint32_t Reversed(uint32_t code, int length) {
   return whole >> (16 - length);
 }
 
+// The canonical code of the first symbol of each length.
+void FirstCodes(const uint8_t* lengths, int count,
+                uint32_t (&next)[kMaxBits + 1]) {
+  int per_length[kMaxBits + 1] = {};
+  for (int s = 0; s < count; ++s) ++per_length[lengths[s]];
+  per_length[0] = 0;
+  uint32_t code = 0;
+  next[0] = 0;
+  for (int length = 1; length <= kMaxBits; ++length) {
+    code = (code + per_length[length - 1]) << 1;
+    next[length] = code;
+  }
+}
+
 bool Build(const uint8_t* lengths, int count, int primary_bits,
            uint32_t (*meaning)(int), bool code_lengths, HuffmanTable& table) {
   int per_length[kMaxBits + 1] = {};
@@ -83,39 +98,67 @@ bool Build(const uint8_t* lengths, int count, int primary_bits,
   const int primary = std::max(1, std::min(primary_bits, max));
   const int sub_bits = std::max(0, max - primary);
   table.primary_bits = primary;
-  table.entries.assign(size_t{1} << primary,
-                       MakeEntry(kInvalid, 0, 0, primary));
-  uint32_t next[kMaxBits + 1] = {};
-  uint32_t code = 0;
-  for (int length = 1; length <= kMaxBits; ++length) {
-    code = (code + per_length[length - 1]) << 1;
-    next[length] = code;
+  // Every sub-table hangs from a first-table entry that no shorter code
+  // takes: room for that many is made at once, rather than table by table.
+  uint32_t short_codes = 0;
+  for (int length = 1; length <= primary; ++length) {
+    short_codes += static_cast<uint32_t>(per_length[length])
+                   << (primary - length);
   }
+  const size_t first_size = size_t{1} << primary;
+  const size_t subs = sub_bits > 0 ? first_size - short_codes : 0;
+  table.entries.resize(first_size + (subs << sub_bits));
+  uint32_t* const entries = table.entries.data();
+  std::fill(entries + first_size, entries + table.entries.size(),
+            MakeEntry(kInvalid, 0, 0, sub_bits));
+
+  // The symbols by length, in order within each: the order of their codes.
+  int first_of[kMaxBits + 2] = {};
+  for (int length = 1; length <= kMaxBits; ++length) {
+    first_of[length + 1] = first_of[length] + per_length[length];
+  }
+  int place[kMaxBits + 1];
+  std::copy_n(first_of, kMaxBits + 1, place);
+  uint16_t by_code[288];
   for (int s = 0; s < count; ++s) {
-    const int length = lengths[s];
-    if (length == 0) continue;
-    const uint32_t reversed = Reversed(next[length]++, length);
-    const uint32_t entry = meaning(s);
-    if (length <= primary) {
-      for (uint32_t i = reversed; i < (1u << primary); i += 1u << length) {
-        table.entries[i] = entry | static_cast<uint32_t>(length);
-      }
-      continue;
+    if (lengths[s] != 0)
+      by_code[place[lengths[s]]++] = static_cast<uint16_t>(s);
+  }
+
+  // The first table grows one length at a time, doubled before the codes
+  // of the next length go in: each short code is written once and copied
+  // on with the rest, not written to every entry it fills.
+  entries[0] = MakeEntry(kInvalid, 0, 0, primary);
+  size_t size = 1;
+  uint32_t code = 0;
+  for (int length = 1; length <= primary; ++length) {
+    std::memcpy(entries + size, entries, size * sizeof *entries);
+    size *= 2;
+    for (int j = first_of[length]; j < first_of[length + 1]; ++j) {
+      entries[Reversed(code++, length)] =
+          meaning(by_code[j]) | static_cast<uint32_t>(length);
     }
-    const uint32_t prefix = reversed & ((1u << primary) - 1);
-    if (KindOf(table.entries[prefix]) != kLink) {
-      const size_t start = table.entries.size();
-      table.entries[prefix] =
-          MakeEntry(kLink, static_cast<uint32_t>(start), sub_bits, primary);
-      table.entries.resize(start + (size_t{1} << sub_bits),
-                           MakeEntry(kInvalid, 0, 0, sub_bits));
-    }
-    const uint32_t start = ValueOf(table.entries[prefix]);
+    code <<= 1;
+  }
+  size_t next_sub = first_size;
+  for (int length = primary + 1; length <= max; ++length) {
     const int rest = length - primary;
-    for (uint32_t i = reversed >> primary; i < (1u << sub_bits);
-         i += 1u << rest) {
-      table.entries[start + i] = entry | static_cast<uint32_t>(rest);
+    for (int j = first_of[length]; j < first_of[length + 1]; ++j) {
+      const uint32_t reversed = Reversed(code++, length);
+      const uint32_t prefix = reversed & (first_size - 1);
+      if (KindOf(entries[prefix]) != kLink) {
+        entries[prefix] = MakeEntry(kLink, static_cast<uint32_t>(next_sub),
+                                    sub_bits, primary);
+        next_sub += size_t{1} << sub_bits;
+      }
+      uint32_t* const sub = entries + ValueOf(entries[prefix]);
+      const uint32_t entry = meaning(by_code[j]) | static_cast<uint32_t>(rest);
+      for (uint32_t i = reversed >> primary; i < (1u << sub_bits);
+           i += 1u << rest) {
+        sub[i] = entry;
+      }
     }
+    code <<= 1;
   }
   return true;
 }
@@ -123,23 +166,39 @@ bool Build(const uint8_t* lengths, int count, int primary_bits,
 // Where a short literal code leaves room in the primary bits for the whole
 // code of another literal, the entry holds both: photos compressed without
 // matches are literals one after another, and each lookup waits on the one
-// before. The entries are visited from the last, so the single entry each
-// one reads (at a lower index) is still as Build left it; free of branches,
-// as whether a pair fits follows no pattern and a table is built for every
-// block.
-void PairLiterals(HuffmanTable& table) {
+// before. A table is built for every block (every 8 KiB of output in some
+// optimisers' streams), so this goes literal by literal: the entries that
+// begin with one literal's code take, in turn, each single entry of the
+// bits left after it, with no branch on whether a pair fits.
+void PairLiterals(const uint8_t* lengths, int count, HuffmanTable& table) {
   const int primary = table.primary_bits;
+  uint32_t single[1u << kLitBits];
+  std::copy_n(table.entries.begin(), 1u << primary, single);
+  const int literals = std::min(count, 256);
+  int shortest = kMaxBits + 1;
+  for (int symbol = 0; symbol < literals; ++symbol) {
+    if (lengths[symbol] != 0)
+      shortest = std::min<int>(shortest, lengths[symbol]);
+  }
+  uint32_t next[kMaxBits + 1];
+  FirstCodes(lengths, count, next);
   uint32_t* const entries = table.entries.data();
-  for (uint32_t i = (1u << primary); i-- > 0;) {
-    const uint32_t first = entries[i];
-    const int used = LengthOf(first);
-    const uint32_t second = entries[i >> used];
-    const bool pair = IsLiteral(first) & IsLiteral(second) &
-                      (used + LengthOf(second) <= primary);
-    const uint32_t both = (ValueOf(first) | ValueOf(second) << 8) << 16 |
-                          0x8000 |
-                          static_cast<uint32_t>(used + LengthOf(second));
-    entries[i] = pair ? both : first;
+  for (int symbol = 0; symbol < literals; ++symbol) {
+    const int length = lengths[symbol];
+    if (length == 0) continue;
+    const uint32_t reversed = Reversed(next[length]++, length);
+    // No literal's code is short enough to follow this one.
+    if (length + shortest > primary) continue;
+    const uint32_t first = single[reversed];
+    const int left = primary - length;
+    for (uint32_t k = 0; k < (1u << left); ++k) {
+      const uint32_t second = single[k];
+      const bool pair = IsLiteral(second) & (LengthOf(second) <= left);
+      const uint32_t both = (ValueOf(first) | ValueOf(second) << 8) << 16 |
+                            0x8000 |
+                            static_cast<uint32_t>(length + LengthOf(second));
+      entries[reversed | k << length] = pair ? both : first;
+    }
   }
 }
 
@@ -154,7 +213,7 @@ bool BuildTable(const uint8_t* lengths, int count, Code code,
       if (!Build(lengths, count, kLitBits, LiteralOrLength, false, table)) {
         return false;
       }
-      PairLiterals(table);
+      PairLiterals(lengths, count, table);
       return true;
     default:
       return Build(lengths, count, kDistBits, Distance, false, table);
