@@ -39,7 +39,17 @@ inline void CopyMatch(uint8_t* to, uint32_t distance, uint32_t length) {
   } else if (distance == 1) {
     std::memset(to, *from, length);
   } else {
-    for (uint32_t i = 0; i < length; ++i) to[i] = from[i];
+    // The bytes repeat with the distance as their period: once written
+    // out, they also lie twice as far back, so the distance doubles until
+    // eight bytes at a time can be copied.
+    uint8_t* const end = to + length;
+    while (distance < 8) {
+      for (uint32_t i = 0; i < distance; ++i) to[i] = from[i];
+      to += distance;
+      if (to >= end) return;
+      distance *= 2;
+    }
+    for (; to < end; to += 8, from += 8) std::memcpy(to, from, 8);
   }
 }
 
@@ -515,9 +525,11 @@ InflateStep DeflateStream::Decode(const uint8_t* in, size_t in_size,
         direct = nullptr;
       }
       if (write_ >= kHistory + kSpan) Slide();
-      // Only what the caller has room for is decoded ahead into the
-      // buffer: the rest may go straight to its next buffer.
-      stop_ = std::min(kHistory + kSpan, write_ + room);
+      // For a large room, only what it lacks is decoded into the buffer:
+      // the rest may go straight to the caller's next room. Small rooms
+      // are served from the buffer, decoded far ahead.
+      stop_ = room >= kDirectRoom ? std::min(kHistory + kSpan, write_ + room)
+                                  : kHistory + kSpan;
       if (!Run(c)) {
         hand_out();
         return false;
