@@ -8,17 +8,17 @@
 
 namespace lumeconv {
 
-// Streaming inflate of one zlib stream (header, deflate data, Adler-32),
-// through ISA-L where the build has it (DeflateStream for windows under
-// 32 KiB) and zlib otherwise. Each call works
-// like one zlib inflate call: it stops when the input is used up, the output
-// is full, the stream has ended or the data is bad.
+// Streaming inflate of one zlib stream (header, deflate data, Adler-32)
+// with the strict engine, which refuses whatever zlib might judge
+// otherwise, or with zlib. Each call works like one zlib inflate call: it
+// stops when the input is used up, the output is full, the stream has
+// ended or the data is bad.
 class Inflater {
  public:
   using Status = InflateStatus;
   using Step = InflateStep;
 
-  // `zlib_only` keeps to zlib even in a build with ISA-L.
+  // `zlib_only` inflates with zlib rather than the strict engine.
   explicit Inflater(bool zlib_only = false);
   ~Inflater();
   Inflater(const Inflater&) = delete;
@@ -27,14 +27,11 @@ class Inflater {
   Step Inflate(const uint8_t* in, size_t in_size, uint8_t* out,
                size_t out_size);
 
-  // True once the stream's header is read and an engine inflates it that
-  // refuses every match reaching past the window. zlib lets such a match
-  // reach into what the same call wrote, so with zlib the size of each
-  // call can decide a verdict.
+  // True once the stream's header is read and the strict engine inflates
+  // it, which refuses every match reaching past the window. zlib lets such
+  // a match reach into what the same call wrote, so with zlib the size of
+  // each call can decide a verdict.
   bool HoldsToWindow() const;
-
-  // What this build inflates with, for the benchmark's report.
-  static const char* Engine();
 
  private:
   struct State;

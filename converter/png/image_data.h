@@ -14,8 +14,8 @@ class ByteSource;
 class ChunkReader;
 
 // The zlib stream spread over a PNG's IDAT chunks, read one row at a time.
-// It is inflated with a strict engine (ISA-L, or DeflateStream for small
-// windows); when that meets damage, the stream is read again from its start
+// It is inflated with the strict engine (DeflateStream); when that meets
+// damage, the stream is read again from its start
 // with zlib, asked for the same rows in the same pieces as the reference
 // decoder asks, so that a damaged file fails or passes exactly as it does
 // there.

@@ -79,7 +79,8 @@ ProfileVerdict ReadIccProfile(const std::vector<uint8_t>& chunk,
   const uint8_t* in = chunk.data() + keyword + 2;
   size_t in_size = chunk.size() - keyword - 2;
   // zlib, as the reference has it: it stops where the profile is complete,
-  // while ISA-L decodes ahead and may meet damage after the profile's end.
+  // while the strict engine decodes ahead and may meet damage after the
+  // profile's end.
   Inflater inflater(/*zlib_only=*/true);
   uint8_t header[kHeaderSize];
   if (!InflateExactly(inflater, &in, &in_size, header, kHeaderSize)) {

@@ -8,6 +8,7 @@
 #include <QtEndian>
 #include <cstdio>
 #include <random>
+#include <vector>
 
 #include "byte_source.h"
 #include "conversion_error.h"
@@ -85,6 +86,74 @@ QByteArray WithHeader(QByteArray stream, int bits, bool dictionary) {
   stream[0] = char(cmf);
   stream[1] = char(flg);
   return stream;
+}
+
+// Deflate's bits, first bit lowest; Huffman codes go first bit first.
+struct Bits {
+  QByteArray bytes;
+  int used = 8;
+  void Put(uint32_t value, int count) {
+    for (int i = 0; i < count; ++i, ++used) {
+      if (used == 8) {
+        bytes += '\0';
+        used = 0;
+      }
+      bytes[bytes.size() - 1] = char(bytes.back() | ((value >> i) & 1) << used);
+    }
+  }
+  void PutCode(uint32_t code, int length) {
+    for (int i = length - 1; i >= 0; --i) Put(code >> i, 1);
+  }
+};
+
+// The canonical code of each symbol, from the lengths.
+std::vector<uint32_t> Codes(const std::vector<int>& lengths) {
+  int count[16] = {};
+  for (int length : lengths) ++count[length];
+  count[0] = 0;
+  uint32_t next[16] = {};
+  for (int length = 1, code = 0; length < 16; ++length) {
+    code = (code + count[length - 1]) << 1;
+    next[length] = uint32_t(code);
+  }
+  std::vector<uint32_t> codes(lengths.size());
+  for (size_t s = 0; s < lengths.size(); ++s) {
+    if (lengths[s] != 0) codes[s] = next[lengths[s]]++;
+  }
+  return codes;
+}
+
+// `raw` as literals in one dynamic block of the code lengths given, each
+// length sent as it is, in a zlib stream with a 32 KiB window and a right
+// checksum: where a set leaves codes unassigned, only the codes in use
+// decide whether a decoder that does not check the set accepts it.
+QByteArray ZlibWithCodes(const QByteArray& raw, const std::vector<int>& lit,
+                         const std::vector<int>& dist,
+                         const std::vector<int>& code_lengths) {
+  static constexpr int kOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                     11, 4,  12, 3, 13, 2, 14, 1, 15};
+  Bits bits;
+  bits.Put(1, 1);
+  bits.Put(2, 2);
+  bits.Put(uint32_t(lit.size() - 257), 5);
+  bits.Put(uint32_t(dist.size() - 1), 5);
+  bits.Put(19 - 4, 4);
+  for (int symbol : kOrder) bits.Put(uint32_t(code_lengths[symbol]), 3);
+  const std::vector<uint32_t> length_codes = Codes(code_lengths);
+  for (const std::vector<int>* set : {&lit, &dist}) {
+    for (int length : *set) {
+      bits.PutCode(length_codes[length], code_lengths[length]);
+    }
+  }
+  const std::vector<uint32_t> lit_codes = Codes(lit);
+  for (char c : raw) bits.PutCode(lit_codes[uint8_t(c)], lit[uint8_t(c)]);
+  bits.PutCode(lit_codes[256], lit[256]);
+  const uLong adler = adler32(adler32(0, nullptr, 0),
+                              reinterpret_cast<const Bytef*>(raw.constData()),
+                              uInt(raw.size()));
+  QByteArray check(4, '\0');
+  qToBigEndian(quint32(adler), check.data());
+  return QByteArray("\x78\x01", 2) + bits.bytes + check;
 }
 
 QByteArray Be16(quint16 v) {
@@ -276,6 +345,31 @@ class ReaderAgreementTest : public QObject {
         << wide + Idat(WithHeader(far, 8, false)) + Chunk("IEND", {}) << false;
     QTest::newRow("preset dictionary")
         << Rgb({}, Idat(WithHeader(z, 15, true))) << false;
+
+    // Code sets that leave codes unassigned, the data using none of those;
+    // refused however the stream goes on.
+    std::vector<int> all_nine(257, 9);
+    std::vector<int> complete(257, 8);
+    complete[255] = complete[256] = 9;
+    std::vector<int> lengths_9_1(19, 0), lengths_8_9_2(19, 0),
+        lengths_8_9_1(19, 0), short_of_one(19, 0);
+    lengths_9_1[9] = lengths_9_1[1] = 1;
+    lengths_8_9_2[8] = lengths_8_9_1[8] = 1;
+    lengths_8_9_2[9] = lengths_8_9_2[2] = lengths_8_9_1[9] = lengths_8_9_1[1] =
+        2;
+    short_of_one[8] = short_of_one[9] = short_of_one[1] = 2;
+    QTest::newRow("literal and length codes incomplete")
+        << Rgb({}, Idat(ZlibWithCodes(raw, all_nine, {1}, lengths_9_1)))
+        << false;
+    QTest::newRow("distance codes incomplete")
+        << Rgb({}, Idat(ZlibWithCodes(raw, complete, {2, 2}, lengths_8_9_2)))
+        << false;
+    QTest::newRow("code length codes incomplete")
+        << Rgb({}, Idat(ZlibWithCodes(raw, complete, {1}, short_of_one)))
+        << false;
+    QTest::newRow("a single distance code of one bit")
+        << Rgb({}, Idat(ZlibWithCodes(raw, complete, {1}, lengths_8_9_1)))
+        << true;
 
     QTest::newRow("unknown critical chunk before the image")
         << Rgb(Chunk("ABCD", "x"), Idat(z)) << false;
