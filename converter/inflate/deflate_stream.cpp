@@ -525,11 +525,12 @@ InflateStep DeflateStream::Decode(const uint8_t* in, size_t in_size,
         direct = nullptr;
       }
       if (write_ >= kHistory + kSpan) Slide();
-      // For a large room, only what it lacks is decoded into the buffer:
-      // the rest may go straight to the caller's next room. Small rooms
-      // are served from the buffer, decoded far ahead.
-      stop_ = room >= kDirectRoom ? std::min(kHistory + kSpan, write_ + room)
-                                  : kHistory + kSpan;
+      // For a caller that gives large rooms, only what this one lacks is
+      // decoded into the buffer: the rest may go straight to the next room.
+      // Small rooms are served from the buffer, decoded far ahead.
+      stop_ = out_size >= kDirectRoom
+                  ? std::min(kHistory + kSpan, write_ + room)
+                  : kHistory + kSpan;
       if (!Run(c)) {
         hand_out();
         return false;
