@@ -156,23 +156,10 @@ uint8_t* DeflateStream::FastCodes(Cursor& c, uint8_t* first, uint8_t* w,
   uint32_t e = lit[bits & lit_mask];
   for (;;) {
     if (IsLiteral(e)) {
-      consume(e);
-      w = PutLiterals(w, e);
-      e = lit[bits & lit_mask];
-      if (IsLiteral(e)) {
+      for (int taken = 0; taken < 4 && IsLiteral(e); ++taken) {
         consume(e);
         w = PutLiterals(w, e);
         e = lit[bits & lit_mask];
-        if (IsLiteral(e)) {
-          consume(e);
-          w = PutLiterals(w, e);
-          e = lit[bits & lit_mask];
-          if (IsLiteral(e)) {
-            consume(e);
-            w = PutLiterals(w, e);
-            e = lit[bits & lit_mask];
-          }
-        }
       }
       if (end - p < 8 || w >= limit) break;
       refill();
