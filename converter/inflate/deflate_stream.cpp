@@ -82,6 +82,7 @@ struct DeflateStream::Cursor {
   const uint8_t* begin;
   const uint8_t* p;
   const uint8_t* end;
+  uint64_t offset;  // of `begin` in the whole input
 };
 
 DeflateStream::DeflateStream(uint32_t window)
@@ -297,7 +298,49 @@ uint32_t DeflateStream::Take(int n) {
   return v;
 }
 
+bool DeflateStream::PausesAt(const Cursor& c, Mode resume) {
+  const uint64_t bit = 8 * (c.offset + static_cast<uint64_t>(c.p - c.begin)) -
+                       static_cast<uint64_t>(count_);
+  if (marks_ && (marks_->empty() || marks_->back().bit != bit)) {
+    marks_->push_back(
+        {bit, Decoded() + direct_bytes_, resume == Mode::kTrailer});
+  }
+  if (bit < pause_bit_) return false;
+  paused_bit_ = bit;
+  resume_mode_ = resume;
+  mode_ = Mode::kPaused;
+  return true;
+}
+
+void DeflateStream::PauseAt(uint64_t bit) {
+  pause_bit_ = bit;
+  if (mode_ == Mode::kPaused) mode_ = resume_mode_;
+}
+
+uint32_t DeflateStream::Adler() {
+  adler_ = Adler32(adler_, buf_.data() + checked_, write_ - checked_);
+  checked_ = write_;
+  return adler_;
+}
+
+void DeflateStream::Restart(uint64_t bit, bool at_end, const uint8_t* window,
+                            size_t window_size, uint64_t decoded,
+                            uint32_t adler) {
+  if (window) std::memcpy(buf_.data(), window, window_size);
+  read_ = write_ = checked_ = window_size;
+  slid_ = decoded - window_size;
+  adler_ = adler;
+  mode_ = at_end ? Mode::kTrailer : Mode::kBlockHeader;
+  bits_ = 0;
+  count_ = 0;
+  carried_ = 0;
+  taken_ = bit / 8;
+  skip_bits_ = static_cast<int>(bit % 8);
+  pause_bit_ = UINT64_MAX;
+}
+
 bool DeflateStream::BlockHeader(Cursor& c) {
+  if (PausesAt(c, Mode::kBlockHeader)) return true;
   Refill(c);
   const Cursor start = c;
   const uint64_t bits = bits_;
@@ -456,7 +499,7 @@ bool DeflateStream::Run(Cursor& c) {
         went_on = Codes(c);
         break;
       case Mode::kTrailer:
-        return Trailer(c);
+        return PausesAt(c, Mode::kTrailer) || Trailer(c);
       default:
         return true;
     }
@@ -484,7 +527,7 @@ InflateStep DeflateStream::Decode(const uint8_t* in, size_t in_size,
       hand_out();
       if (produced == out_size) return true;
       if (mode_ == Mode::kEnded || mode_ == Mode::kBad ||
-          mode_ == Mode::kBadCheck) {
+          mode_ == Mode::kBadCheck || mode_ == Mode::kPaused) {
         return true;
       }
       const size_t room = out_size - produced;
@@ -492,7 +535,11 @@ InflateStep DeflateStream::Decode(const uint8_t* in, size_t in_size,
           read_ == write_ && room >= kDirectRoom && c.end - c.p >= 8;
       // A block's header alone, so that its codes may go straight out.
       if (roomy && mode_ == Mode::kBlockHeader) {
-        if (!BlockHeader(c)) return false;
+        direct_bytes_ =
+            direct ? static_cast<size_t>(out + produced - direct) : 0;
+        const bool whole = BlockHeader(c);
+        direct_bytes_ = 0;
+        if (!whole) return false;
         continue;
       }
       if (roomy && mode_ == Mode::kCodes) {
@@ -532,12 +579,19 @@ InflateStep DeflateStream::Decode(const uint8_t* in, size_t in_size,
   };
 
   size_t consumed = 0;
+  if (skip_bits_ > 0 && in_size > 0) {
+    bits_ = in[0] >> skip_bits_;
+    count_ = 8 - skip_bits_;
+    skip_bits_ = 0;
+    consumed = 1;
+  }
   if (carried_ > 0) {
     // A unit cut short last time: its bytes and the start of this input
     // are read as one.
     const size_t added = std::min(in_size, kCarry - carried_);
     if (added > 0) std::memcpy(carry_.data() + carried_, in, added);
-    Cursor c{carry_.data(), carry_.data(), carry_.data() + carried_ + added};
+    Cursor c{carry_.data(), carry_.data(), carry_.data() + carried_ + added,
+             taken_ - carried_};
     const bool fitted = pump(c);
     end_direct();
     const size_t used = static_cast<size_t>(c.p - carry_.data());
@@ -555,7 +609,7 @@ InflateStep DeflateStream::Decode(const uint8_t* in, size_t in_size,
     }
   }
   if (carried_ == 0 && produced < out_size) {
-    Cursor c{in, in + consumed, in + in_size};
+    Cursor c{in, in + consumed, in + in_size, taken_};
     const bool fitted = pump(c);
     end_direct();
     if (!fitted) {
@@ -571,6 +625,7 @@ InflateStep DeflateStream::Decode(const uint8_t* in, size_t in_size,
     consumed = static_cast<size_t>(c.p - in);
   }
 
+  taken_ += consumed;
   InflateStep step{InflateStatus::kOk, consumed, produced};
   if (read_ < write_) return step;
   if (mode_ == Mode::kBad) {

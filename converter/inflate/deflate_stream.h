@@ -28,6 +28,38 @@ class DeflateStream {
   InflateStep Decode(const uint8_t* in, size_t in_size, uint8_t* out,
                      size_t out_size);
 
+  // A block header, or the end of the last block, and the bytes decoded
+  // before it.
+  struct Mark {
+    uint64_t bit;
+    uint64_t decoded;
+    bool at_end;
+  };
+  // Notes every one that decoding reaches in `marks`.
+  void MarkHeaders(std::vector<Mark>* marks) { marks_ = marks; }
+
+  // Decoding pauses at the first block header, or end of the last block, at
+  // or after `bit` (counted from the first bit given), once all bytes before
+  // it are handed out; the next PauseAt lets it go on.
+  void PauseAt(uint64_t bit);
+  bool Paused() const { return mode_ == Mode::kPaused && read_ == write_; }
+  uint64_t PausedBit() const { return paused_bit_; }
+  bool PausedAtEnd() const { return resume_mode_ == Mode::kTrailer; }
+
+  // Bytes decoded so far, the newest n of them (n at most 32 KiB and
+  // Decoded()), and their Adler-32.
+  uint64_t Decoded() const { return slid_ + write_; }
+  const uint8_t* Newest(size_t n) const { return buf_.data() + write_ - n; }
+  uint32_t Adler();
+
+  // Goes on from another point of the data: a block header (or, `at_end`,
+  // the trailer) at `bit`, after `decoded` bytes of which `window` holds the
+  // last `window_size` (null: whatever the buffer holds stands for them),
+  // and whose Adler-32 is `adler`. The next input given starts with the
+  // byte that holds that bit.
+  void Restart(uint64_t bit, bool at_end, const uint8_t* window,
+               size_t window_size, uint64_t decoded, uint32_t adler);
+
  private:
   enum class Mode {
     kBlockHeader,
@@ -36,7 +68,8 @@ class DeflateStream {
     kTrailer,
     kEnded,
     kBad,
-    kBadCheck
+    kBadCheck,
+    kPaused
   };
   struct Cursor;
 
@@ -45,6 +78,9 @@ class DeflateStream {
   // ends or fails. Returns false when input ran short, with `c` at the
   // start of the unit that did not fit.
   bool Run(Cursor& c);
+  // At the start of a block header or the trailer (`resume`): notes it,
+  // and tells whether decoding pauses there.
+  bool PausesAt(const Cursor& c, Mode resume);
   // A block's header, or nothing taken when the input ends inside it.
   bool BlockHeader(Cursor& c);
   // The header after its first bits; false when the input runs short.
@@ -101,6 +137,15 @@ class DeflateStream {
   // The start of a unit that did not fit in the last call's input.
   std::vector<uint8_t> carry_;
   size_t carried_ = 0;
+
+  uint64_t taken_ = 0;  // input bytes taken before this call's
+  int skip_bits_ = 0;   // of the next input byte, after a restart
+  uint64_t pause_bit_ = UINT64_MAX;
+  std::vector<Mark>* marks_ = nullptr;
+  size_t direct_bytes_ = 0;  // decoded into the caller's buffer, not yet
+                             // counted
+  uint64_t paused_bit_ = 0;
+  Mode resume_mode_ = Mode::kBlockHeader;
 };
 
 }  // namespace lumeconv

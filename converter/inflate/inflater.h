@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "ahead_input.h"
 #include "inflate_step.h"
 
 namespace lumeconv {
@@ -18,8 +19,11 @@ class Inflater {
   using Status = InflateStatus;
   using Step = InflateStep;
 
-  // `zlib_only` inflates with zlib rather than the strict engine.
-  explicit Inflater(bool zlib_only = false);
+  // `zlib_only` inflates with zlib rather than the strict engine. With
+  // `ahead`, a second thread decodes parts of the stream ahead, read from
+  // there (see SplitsInflate).
+  explicit Inflater(bool zlib_only = false,
+                    std::unique_ptr<AheadInput> ahead = nullptr);
   ~Inflater();
   Inflater(const Inflater&) = delete;
   Inflater& operator=(const Inflater&) = delete;
@@ -33,11 +37,21 @@ class Inflater {
   // each call can decide a verdict.
   bool HoldsToWindow() const;
 
+  // How many of the bytes given were decoded by the second thread.
+  uint64_t BytesAhead() const;
+
  private:
   struct State;
   void Reset();
 
   std::unique_ptr<State> state_;
 };
+
+// Whether a stream that inflates to about `bytes` is worth a second thread:
+// only where the process may use a core more than a conversion keeps busy,
+// and the stream is long enough to pay for it.
+bool SplitsInflate(uint64_t bytes);
+// For the tests and the fuzz target: every stream split, in small parts.
+void ForceSplitInflate(bool on);
 
 }  // namespace lumeconv

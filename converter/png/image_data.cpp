@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "byte_source.h"
+#include "idat_ahead.h"
 #include "image_reader.h"
 #include "png_chunks.h"
 
@@ -19,10 +20,13 @@ constexpr size_t kReadSize = 32 * kPiece;
 
 }  // namespace
 
-ImageData::ImageData(ByteSource& source, ChunkReader& chunks)
+ImageData::ImageData(ByteSource& source, ChunkReader& chunks, uint64_t size)
     : source_(source),
       chunks_(&chunks),
-      inflater_(std::make_unique<Inflater>()) {}
+      inflater_(std::make_unique<Inflater>(
+          false, SplitsInflate(size)
+                     ? std::make_unique<IdatAhead>(source.SecondCursor())
+                     : nullptr)) {}
 
 ImageData::~ImageData() = default;
 

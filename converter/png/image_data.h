@@ -22,8 +22,9 @@ class ChunkReader;
 class ImageData {
  public:
   // `chunks` stands at the start of the first IDAT chunk's data; `source`
-  // is read again from the start if zlib has to take over.
-  ImageData(ByteSource& source, ChunkReader& chunks);
+  // is read again from the start if zlib has to take over. The stream
+  // should inflate to `size` bytes.
+  ImageData(ByteSource& source, ChunkReader& chunks, uint64_t size);
   ~ImageData();
 
   // Exactly n bytes of image data, or throws.

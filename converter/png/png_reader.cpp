@@ -30,7 +30,9 @@ size_t StoredRowBytes(const PngInfo& info, uint32_t pixels) {
 PngReader::PngReader(ByteSource& source)
     : chunks_(source),
       info_(ReadInfo(chunks_)),
-      image_data_(std::make_unique<ImageData>(source, chunks_)),
+      image_data_(std::make_unique<ImageData>(
+          source, chunks_,
+          uint64_t{info_.height} * (StoredRowBytes(info_, info_.width) + 1))),
       expander_(info_) {
   width_ = info_.width;
   height_ = info_.height;

@@ -3,8 +3,12 @@
 #include <zlib.h>
 
 #include <QTest>
+#include <algorithm>
+#include <cstring>
 #include <random>
 #include <vector>
+
+#include "inflater.h"
 
 namespace {
 
@@ -32,9 +36,10 @@ Bytes Picture() {
   return out;
 }
 
-Bytes Compress(const Bytes& data, int level, int window_bits, int strategy) {
+Bytes Compress(const Bytes& data, int level, int window_bits, int strategy,
+               int memory = 9) {
   z_stream z{};
-  deflateInit2(&z, level, Z_DEFLATED, window_bits, 9, strategy);
+  deflateInit2(&z, level, Z_DEFLATED, window_bits, memory, strategy);
   Bytes out(deflateBound(&z, data.size()));
   z.next_in = const_cast<Bytef*>(data.data());
   z.avail_in = uInt(data.size());
@@ -46,19 +51,41 @@ Bytes Compress(const Bytes& data, int level, int window_bits, int strategy) {
   return out;
 }
 
-// The stream after its two-byte header, fed and drained in pieces of
-// random sizes. Returns whether it ended well; `taken` counts the input.
+class MemoryAhead : public lumeconv::AheadInput {
+ public:
+  explicit MemoryAhead(const Bytes& stream) : stream_(stream) {}
+  size_t ReadAt(uint64_t offset, uint8_t* out, size_t n) override {
+    if (offset >= stream_.size()) return 0;
+    n = std::min<size_t>(n, stream_.size() - offset);
+    std::memcpy(out, stream_.data() + offset, n);
+    return n;
+  }
+
+ private:
+  const Bytes& stream_;
+};
+
+// The stream fed and drained in pieces of random sizes: after its two-byte
+// header to the engine, or whole to an Inflater whose second thread
+// decodes parts ahead (`ahead` counts their bytes). Returns whether it
+// ended well; `taken` counts the input.
 bool Decode(const Bytes& stream, uint32_t window, Bytes* out, size_t* taken,
-            std::mt19937& random) {
+            std::mt19937& random, uint64_t* ahead = nullptr) {
   lumeconv::DeflateStream deflate(window);
+  lumeconv::Inflater split(
+      false, ahead ? std::make_unique<MemoryAhead>(stream) : nullptr);
   out->clear();
-  *taken = 2;
+  *taken = ahead ? 0 : 2;
   Bytes piece;
   for (int calls = 0; calls < 100000; ++calls) {
     const size_t in = std::min<size_t>(random() % 9000, stream.size() - *taken);
     piece.resize(1 + random() % 70000);
     const lumeconv::InflateStep step =
-        deflate.Decode(stream.data() + *taken, in, piece.data(), piece.size());
+        ahead ? split.Inflate(stream.data() + *taken, in, piece.data(),
+                              piece.size())
+              : deflate.Decode(stream.data() + *taken, in, piece.data(),
+                               piece.size());
+    if (ahead) *ahead = split.BytesAhead();
     *taken += step.consumed;
     out->insert(out->end(), piece.begin(), piece.begin() + step.produced);
     if (step.status != lumeconv::InflateStatus::kOk) {
@@ -119,6 +146,54 @@ class DeflateStreamTest : public QObject {
       }
     }
   }
+
+  // Parts decoded ahead from every few blocks of streams of every kind and
+  // window, with a block every 256 or 1024 symbols: zlib's bytes, and bytes
+  // taken from the parts; with a byte changed, zlib's bytes or a refusal.
+  void SplitStreams() {
+    QFETCH(int, level);
+    QFETCH(int, strategy);
+    lumeconv::ForceSplitInflate(true);
+    std::mt19937 random(13);
+    // Noise repeated from 200 bytes back: a part's first match reaches
+    // into the made-up window, every later one copies that, and the part
+    // never comes right.
+    Bytes repeated(200);
+    for (uint8_t& byte : repeated) byte = uint8_t(random());
+    while (repeated.size() < 300000) {
+      repeated.push_back(repeated[repeated.size() - 200]);
+    }
+    const Bytes picture = Picture();
+    uint64_t ahead_in_all = 0;
+    for (int bits = 9; bits <= 15; bits += 3) {
+      for (int memory : {1, 4}) {
+        const Bytes& data = bits == 9 && memory == 1 ? repeated : picture;
+        const Bytes stream = Compress(data, level, bits, strategy, memory);
+        Bytes out;
+        size_t taken = 0;
+        uint64_t ahead = 0;
+        QVERIFY(Decode(stream, 0, &out, &taken, random, &ahead));
+        QVERIFY(out == data);
+        QCOMPARE(taken, stream.size());
+        ahead_in_all += ahead;
+        for (int damage = 0; damage < 10; ++damage) {
+          Bytes bad = stream;
+          bad[2 + random() % (bad.size() - 2)] ^= uint8_t(1 + random() % 255);
+          if (!Decode(bad, 0, &out, &taken, random, &ahead)) continue;
+          Bytes expected(out.size() + 1);
+          uLongf size = expected.size();
+          QCOMPARE(uncompress(expected.data(), &size, bad.data(), bad.size()),
+                   Z_OK);
+          expected.resize(size);
+          QVERIFY(out == expected);
+        }
+      }
+    }
+    lumeconv::ForceSplitInflate(false);
+    // Parts start at blocks with codes of their own.
+    if (level > 0 && strategy != Z_FIXED) QVERIFY(ahead_in_all > 0);
+  }
+  void SplitStreams_data() { EveryKindOfStream_data(); }
 
   // zlib allows a match past the window when it lands in what one call
   // wrote; here it is refused, whatever the pieces.
