@@ -8,7 +8,10 @@
 #include <random>
 #include <vector>
 
+#include "byte_source.h"
+#include "idat_ahead.h"
 #include "inflater.h"
+#include "support/png_fixture.h"
 
 namespace {
 
@@ -194,6 +197,35 @@ class DeflateStreamTest : public QObject {
     if (level > 0 && strategy != Z_FIXED) QVERIFY(ahead_in_all > 0);
   }
   void SplitStreams_data() { EveryKindOfStream_data(); }
+
+  // The thread that decodes ahead reads the stream from the IDAT chunks
+  // itself: from any offset, in either direction, across chunks of every
+  // size and empty ones, after the chunks before them, and not past the
+  // first other chunk after them.
+  void IdatBytesFromAnyOffset() {
+    std::mt19937 random(17);
+    QByteArray stream(5000, '\0');
+    for (char& byte : stream) byte = char(random());
+    QByteArray png = PngSignature() + Chunk("IHDR", QByteArray(13, '\1')) +
+                     Chunk("tEXt", QByteArray("a\0b", 3));
+    int at = 0;
+    for (int size : {1, 0, 700, 3, 0, 2000, 2296}) {
+      png += Chunk("IDAT", stream.mid(at, size));
+      at += size;
+    }
+    png += Chunk("tEXt", "c") + Chunk("IDAT", "after") + Chunk("IEND", {});
+    lumeconv::MemorySource source(reinterpret_cast<const uint8_t*>(png.data()),
+                                  size_t(png.size()));
+    lumeconv::IdatAhead ahead(source.SecondCursor());
+    for (int read = 0; read < 200; ++read) {
+      const int offset = int(random() % 5100);
+      QByteArray got(int(random() % 3000), '\0');
+      const size_t n =
+          ahead.ReadAt(uint64_t(offset), reinterpret_cast<uint8_t*>(got.data()),
+                       size_t(got.size()));
+      QCOMPARE(got.left(int(n)), stream.mid(offset, got.size()));
+    }
+  }
 
   // zlib allows a match past the window when it lands in what one call
   // wrote; here it is refused, whatever the pieces.
