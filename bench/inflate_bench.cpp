@@ -107,21 +107,6 @@ constexpr int kEngines = 3;
 constexpr int kZlib = 1;
 constexpr int kSplit = 2;
 
-class AheadFromMemory : public lumeconv::AheadInput {
- public:
-  explicit AheadFromMemory(const std::vector<uint8_t>& stream)
-      : stream_(stream) {}
-  size_t ReadAt(uint64_t offset, uint8_t* out, size_t n) override {
-    if (offset >= stream_.size()) return 0;
-    n = std::min<size_t>(n, stream_.size() - offset);
-    std::memcpy(out, stream_.data() + offset, n);
-    return n;
-  }
-
- private:
-  const std::vector<uint8_t>& stream_;
-};
-
 double Ms(Clock::time_point from) {
   return std::chrono::duration<double, std::milli>(Clock::now() - from).count();
 }
@@ -160,8 +145,9 @@ int main(int argc, char** argv) {
         if (engine <= kSplit) {
           lumeconv::Inflater inflater(
               /*zlib_only=*/engine == kZlib,
-              engine == kSplit ? std::make_unique<AheadFromMemory>(stream)
-                               : nullptr);
+              engine == kSplit
+                  ? std::make_unique<lumeconv::AheadFromMemory>(stream)
+                  : nullptr);
           raw[engine] = InflateAll(
               [&](const uint8_t* in, size_t n, uint8_t* to, size_t room) {
                 return inflater.Inflate(in, n, to, room);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "load64.h"
+
 namespace lumeconv {
 
 namespace {
@@ -14,12 +16,6 @@ constexpr size_t kInputBytes = size_t{256} << 10;
 // How far past the asked point a block header is looked for.
 constexpr uint64_t kSearchBits = uint64_t{64} << 13;
 constexpr size_t kFewestBlocks = 3;
-
-inline uint64_t Load64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
 
 }  // namespace
 

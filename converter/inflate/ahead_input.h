@@ -1,7 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 namespace lumeconv {
 
@@ -12,6 +15,23 @@ class AheadInput {
  public:
   virtual ~AheadInput() = default;
   virtual size_t ReadAt(uint64_t offset, uint8_t* out, size_t n) = 0;
+};
+
+// A whole zlib stream in memory, for the benchmark and the tests; it must
+// outlive the reader.
+class AheadFromMemory : public AheadInput {
+ public:
+  explicit AheadFromMemory(const std::vector<uint8_t>& stream)
+      : stream_(stream) {}
+  size_t ReadAt(uint64_t offset, uint8_t* out, size_t n) override {
+    if (offset >= stream_.size()) return 0;
+    n = std::min<size_t>(n, stream_.size() - offset);
+    std::memcpy(out, stream_.data() + offset, n);
+    return n;
+  }
+
+ private:
+  const std::vector<uint8_t>& stream_;
 };
 
 }  // namespace lumeconv

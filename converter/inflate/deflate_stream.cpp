@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "checksums.h"
+#include "load64.h"
 
 namespace lumeconv {
 
@@ -23,12 +24,6 @@ constexpr size_t kDirectRoom = 4096;
 // The largest unit is a block header of codes: under 600 bytes.
 constexpr size_t kCarry = 2048;
 constexpr size_t kLargestUnit = 1024;
-
-inline uint64_t Load64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
 
 // A match's bytes, eight at a time where they do not overlap what they
 // copy; past the end up to kSlack bytes may be written.

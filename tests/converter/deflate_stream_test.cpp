@@ -54,20 +54,6 @@ Bytes Compress(const Bytes& data, int level, int window_bits, int strategy,
   return out;
 }
 
-class MemoryAhead : public lumeconv::AheadInput {
- public:
-  explicit MemoryAhead(const Bytes& stream) : stream_(stream) {}
-  size_t ReadAt(uint64_t offset, uint8_t* out, size_t n) override {
-    if (offset >= stream_.size()) return 0;
-    n = std::min<size_t>(n, stream_.size() - offset);
-    std::memcpy(out, stream_.data() + offset, n);
-    return n;
-  }
-
- private:
-  const Bytes& stream_;
-};
-
 // The stream fed and drained in pieces of random sizes: after its two-byte
 // header to the engine, or whole to an Inflater whose second thread
 // decodes parts ahead (`ahead` counts their bytes). Returns whether it
@@ -76,7 +62,8 @@ bool Decode(const Bytes& stream, uint32_t window, Bytes* out, size_t* taken,
             std::mt19937& random, uint64_t* ahead = nullptr) {
   lumeconv::DeflateStream deflate(window);
   lumeconv::Inflater split(
-      false, ahead ? std::make_unique<MemoryAhead>(stream) : nullptr);
+      false,
+      ahead ? std::make_unique<lumeconv::AheadFromMemory>(stream) : nullptr);
   out->clear();
   *taken = ahead ? 0 : 2;
   Bytes piece;
