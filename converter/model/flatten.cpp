@@ -4,6 +4,7 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
+#include <sys/platform/x86.h>  // the processor as glibc found it at load
 #endif
 
 namespace lumeconv {
@@ -115,8 +116,7 @@ void Flatten8(const uint8_t* in, uint8_t* out, size_t pixels, int channels) {
     case 4: {
       size_t i = 0;
 #if defined(__x86_64__)
-      static const bool ssse3 = __builtin_cpu_supports("ssse3");
-      if (ssse3) {
+      if (CPU_FEATURE_ACTIVE(SSSE3)) {
         i = FlattenRgba8Ssse3(in, out, pixels);
         in += 4 * i;
         out += 3 * i;

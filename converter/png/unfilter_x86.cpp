@@ -5,7 +5,11 @@
 
 #if defined(__x86_64__)
 
+// glibc's record of the processor, read when the program was loaded: the
+// compiler's own check asks the processor again at start-up, and each of
+// its questions costs a trip to the hypervisor in a virtual machine.
 #include <immintrin.h>
+#include <sys/platform/x86.h>
 
 #include <cstring>
 
@@ -124,7 +128,7 @@ const FilterKernels* Sse2Kernels() {
 }
 
 const FilterKernels* Ssse3Kernels() {
-  if (!__builtin_cpu_supports("ssse3")) return nullptr;
+  if (!CPU_FEATURE_ACTIVE(SSSE3)) return nullptr;
   static const FilterKernels kernels{
       "ssse3",      ssse3::Sub,        UpSse2,         ssse3::Average,
       ssse3::Paeth, ssse3::AverageTwo, ssse3::PaethTwo};
