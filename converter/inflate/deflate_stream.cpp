@@ -82,7 +82,8 @@ struct DeflateStream::Cursor {
 
 DeflateStream::DeflateStream(uint32_t window)
     : window_(window),
-      buf_(kHistory + kSpan + kMaxMatch + kSlack),
+      buf_(std::make_unique_for_overwrite<uint8_t[]>(kHistory + kSpan +
+                                                     kMaxMatch + kSlack)),
       carry_(kCarry) {}
 
 DeflateStream::~DeflateStream() = default;
@@ -95,12 +96,12 @@ void DeflateStream::Refill(Cursor& c) {
 }
 
 void DeflateStream::Slide() {
-  adler_ = Adler32(adler_, buf_.data() + checked_, write_ - checked_);
+  adler_ = Adler32(adler_, buf_.get() + checked_, write_ - checked_);
   checked_ = write_;
   const size_t keep_from =
       std::min(read_, write_ > kHistory ? write_ - kHistory : size_t{0});
   if (keep_from == 0) return;
-  std::memmove(buf_.data(), buf_.data() + keep_from, write_ - keep_from);
+  std::memmove(buf_.get(), buf_.get() + keep_from, write_ - keep_from);
   read_ -= keep_from;
   write_ -= keep_from;
   checked_ -= keep_from;
@@ -112,7 +113,7 @@ bool DeflateStream::Match(uint32_t length, uint32_t distance) {
     Fail();
     return false;
   }
-  CopyMatch(buf_.data() + write_, distance, length);
+  CopyMatch(buf_.get() + write_, distance, length);
   write_ += length;
   return true;
 }
@@ -211,7 +212,7 @@ uint8_t* DeflateStream::FastCodes(Cursor& c, uint8_t* first, uint8_t* w,
 void DeflateStream::CopyFromHistory(uint8_t* w, uint32_t distance,
                                     uint32_t length, uint64_t done) {
   const uint64_t in_buffer = distance - done;
-  const uint8_t* const behind = buf_.data() + write_ - in_buffer;
+  const uint8_t* const behind = buf_.get() + write_ - in_buffer;
   for (uint32_t i = 0; i < length; ++i) {
     w[i] = i < in_buffer ? behind[i] : *(w + i - distance);
   }
@@ -223,8 +224,8 @@ void DeflateStream::EndDirect(const uint8_t* first, const uint8_t* end) {
   // The buffer ends with the window again: the newest bytes, up to 32 KiB.
   const size_t taken = std::min(n, kHistory);
   const size_t keep = std::min(write_, kHistory - taken);
-  std::memmove(buf_.data(), buf_.data() + write_ - keep, keep);
-  std::memcpy(buf_.data() + keep, end - taken, taken);
+  std::memmove(buf_.get(), buf_.get() + write_ - keep, keep);
+  std::memcpy(buf_.get() + keep, end - taken, taken);
   slid_ += write_ - keep + n - taken;
   write_ = read_ = checked_ = keep + taken;
 }
@@ -236,8 +237,8 @@ bool DeflateStream::SlowSymbol(Cursor& c) {
   if (used > count_) return false;
   switch (KindOf(e)) {
     case kLiteral:
-      write_ = static_cast<size_t>(PutLiterals(buf_.data() + write_, e) -
-                                   buf_.data());
+      write_ =
+          static_cast<size_t>(PutLiterals(buf_.get() + write_, e) - buf_.get());
       break;
     case kEnd:
       mode_ = last_block_ ? Mode::kTrailer : Mode::kBlockHeader;
@@ -271,9 +272,9 @@ bool DeflateStream::SlowSymbol(Cursor& c) {
 bool DeflateStream::Codes(Cursor& c) {
   while (mode_ == Mode::kCodes && write_ < stop_) {
     if (c.end - c.p >= 8) {
-      uint8_t* const w = buf_.data() + write_;
+      uint8_t* const w = buf_.get() + write_;
       write_ = static_cast<size_t>(
-          FastCodes<false>(c, w, w, buf_.data() + stop_) - buf_.data());
+          FastCodes<false>(c, w, w, buf_.get() + stop_) - buf_.get());
     } else if (!SlowSymbol(c)) {
       return false;
     }
@@ -313,7 +314,7 @@ void DeflateStream::PauseAt(uint64_t bit) {
 }
 
 uint32_t DeflateStream::Adler() {
-  adler_ = Adler32(adler_, buf_.data() + checked_, write_ - checked_);
+  adler_ = Adler32(adler_, buf_.get() + checked_, write_ - checked_);
   checked_ = write_;
   return adler_;
 }
@@ -321,7 +322,7 @@ uint32_t DeflateStream::Adler() {
 void DeflateStream::Restart(uint64_t bit, bool at_end, const uint8_t* window,
                             size_t window_size, uint64_t decoded,
                             uint32_t adler) {
-  if (window) std::memcpy(buf_.data(), window, window_size);
+  if (window) std::memcpy(buf_.get(), window, window_size);
   read_ = write_ = checked_ = window_size;
   slid_ = decoded - window_size;
   adler_ = adler;
@@ -447,7 +448,7 @@ bool DeflateStream::Stored(Cursor& c) {
     bits_ = 0;
     const size_t n = std::min<size_t>(
         {stored_left_, static_cast<size_t>(c.end - c.p), limit - write_});
-    std::memcpy(buf_.data() + write_, c.p, n);
+    std::memcpy(buf_.get() + write_, c.p, n);
     c.p += n;
     write_ += n;
     stored_left_ -= static_cast<uint32_t>(n);
@@ -474,7 +475,7 @@ bool DeflateStream::Trailer(Cursor& c) {
   c.p -= std::min<ptrdiff_t>(count_ >> 3, c.p - c.begin);
   bits_ = 0;
   count_ = 0;
-  adler_ = Adler32(adler_, buf_.data() + checked_, write_ - checked_);
+  adler_ = Adler32(adler_, buf_.get() + checked_, write_ - checked_);
   checked_ = write_;
   mode_ = adler_ == expected ? Mode::kEnded : Mode::kBadCheck;
   return true;
@@ -511,7 +512,7 @@ InflateStep DeflateStream::Decode(const uint8_t* in, size_t in_size,
   auto hand_out = [&] {
     const size_t n = std::min(write_ - read_, out_size - produced);
     if (n == 0) return;
-    std::memcpy(out + produced, buf_.data() + read_, n);
+    std::memcpy(out + produced, buf_.get() + read_, n);
     read_ += n;
     produced += n;
   };
@@ -539,7 +540,7 @@ InflateStep DeflateStream::Decode(const uint8_t* in, size_t in_size,
       }
       if (roomy && mode_ == Mode::kCodes) {
         if (!direct) {
-          adler_ = Adler32(adler_, buf_.data() + checked_, write_ - checked_);
+          adler_ = Adler32(adler_, buf_.get() + checked_, write_ - checked_);
           checked_ = write_;
           direct = out + produced;
         }

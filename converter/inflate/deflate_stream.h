@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "huffman_table.h"
@@ -49,7 +50,7 @@ class DeflateStream {
   // Bytes decoded so far, the newest n of them (n at most 32 KiB and
   // Decoded()), and their Adler-32.
   uint64_t Decoded() const { return slid_ + write_; }
-  const uint8_t* Newest(size_t n) const { return buf_.data() + write_ - n; }
+  const uint8_t* Newest(size_t n) const { return buf_.get() + write_ - n; }
   uint32_t Adler();
 
   // Goes on from another point of the data: a block header (or, `at_end`,
@@ -126,7 +127,7 @@ class DeflateStream {
   int count_ = 0;
 
   // Decoded bytes: the window behind, then those not yet handed out.
-  std::vector<uint8_t> buf_;
+  std::unique_ptr<uint8_t[]> buf_;  // never cleared: pages cost when written
   size_t read_ = 0;
   size_t write_ = 0;
   size_t checked_ = 0;  // up to here in the Adler-32

@@ -46,11 +46,19 @@ std::unique_ptr<ByteSource> FileSource::SecondCursor() const {
   return std::unique_ptr<ByteSource>(new FileSource(fd_, size_));
 }
 
+size_t FileSource::BufferBytes() const {
+  constexpr uint64_t kPage = 4096;
+  return static_cast<size_t>(std::clamp<uint64_t>(
+      (size_ + kPage - 1) / kPage * kPage, kPage, kBufferBytes));
+}
+
 bool FileSource::Fill() {
   buffered_ = 0;
   taken_ = 0;
+  if (!buffer_)
+    buffer_ = std::make_unique_for_overwrite<uint8_t[]>(BufferBytes());
   for (;;) {
-    const ssize_t got = ::pread(fd_, buffer_.data(), buffer_.size(),
+    const ssize_t got = ::pread(fd_, buffer_.get(), BufferBytes(),
                                 static_cast<off_t>(position_));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return false;
@@ -65,7 +73,7 @@ size_t FileSource::Read(void* buffer, size_t n) {
   while (done < n) {
     if (taken_ == buffered_) {
       // Large reads skip the buffer.
-      if (n - done >= buffer_.size()) {
+      if (n - done >= BufferBytes()) {
         const ssize_t got =
             ::pread(fd_, out + done, n - done, static_cast<off_t>(position_));
         if (got < 0 && errno == EINTR) continue;
@@ -77,7 +85,7 @@ size_t FileSource::Read(void* buffer, size_t n) {
       if (!Fill()) break;
     }
     const size_t count = std::min(n - done, buffered_ - taken_);
-    std::memcpy(out + done, buffer_.data() + taken_, count);
+    std::memcpy(out + done, buffer_.get() + taken_, count);
     taken_ += count;
     done += count;
     position_ += count;

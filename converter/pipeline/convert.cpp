@@ -76,6 +76,11 @@ constexpr size_t kBandsInFlight = 4;
 // What else a conversion allocates: the encoder's rows, the reader's
 // buffers.
 constexpr size_t kWorkingSlack = size_t{1} << 20;
+// The coefficients and bands from which 2 MiB pages pay: a 2 MiB page is
+// cleared whole on first touch, more than a 128x128 image needs in all. A
+// file this large takes them before the reader's buffers are allocated.
+constexpr size_t kHugePagesFrom = size_t{256} << 10;
+constexpr uint64_t kLargeFile = uint64_t{256} << 10;
 
 size_t BandRows(size_t row_bytes) {
   return std::clamp<size_t>(kBandBytes / row_bytes, 1, 64);
@@ -151,6 +156,12 @@ void ConvertStream(ByteSource& source, FILE* out, int quality,
       in_memory ? nullptr : OpenScratchFile(scratch_folder), std::fclose);
   const size_t row_bytes = png.RawRowBytes();
   const size_t band = BandRows(row_bytes);
+  const size_t working =
+      (in_memory ? JpegWriter::CoefficientBytes(png.Width(), png.Height(),
+                                                png.Components(), quality)
+                 : 0) +
+      kBandsInFlight * row_bytes * band;
+  if (working >= kHugePagesFrom) ReserveHugePages();
   RowPipe pipe(row_bytes * band, kBandsInFlight);
   // Decoding starts at once: the encoder's set-up below runs beside it.
   Decoding decoding(png, pipe,
@@ -158,11 +169,7 @@ void ConvertStream(ByteSource& source, FILE* out, int quality,
                         png.Height() <= band * kBandsInFlight);
   // The coefficients and the bands are each written once; mapping them in
   // ahead, in one call, costs less than a page fault per page.
-  PrepareWorkingMemory(
-      (in_memory ? JpegWriter::CoefficientBytes(png.Width(), png.Height(),
-                                                png.Components(), quality)
-                 : 0) +
-      kBandsInFlight * row_bytes * band + kWorkingSlack);
+  PrepareWorkingMemory(working + kWorkingSlack);
   JpegWriter jpeg(in_memory ? out : scratch.get(), png.Width(), png.Height(),
                   png.Components(), quality, png.Metadata());
   std::vector<uint8_t> finishing;
@@ -194,6 +201,7 @@ void ConvertStream(ByteSource& source, FILE* out, int quality,
 std::string ConvertFile(const std::string& input, int quality, ImageOpener open,
                         std::vector<std::string>* left_out) {
   FileSource source(input);
+  if (source.Size() >= kLargeFile) ReserveHugePages();
   const std::string output = OutputPathFor(input);
   struct stat existing {};
   if (::stat(output.c_str(), &existing) == 0 &&

@@ -11,6 +11,8 @@ namespace lumeconv {
 
 namespace {
 
+bool g_preferred = false;
+bool g_reserved = false;
 uintptr_t g_reserve_start = 0;
 uintptr_t g_reserve_end = 0;
 // Held for the whole run; volatile, so that the allocation is kept.
@@ -25,6 +27,12 @@ void PreferHugePages() {
   mallopt(M_MMAP_THRESHOLD, 1 << 30);
   mallopt(M_TRIM_THRESHOLD, 1 << 30);
   mallopt(M_ARENA_MAX, 1);
+  g_preferred = true;
+}
+
+void ReserveHugePages() {
+  if (!g_preferred || g_reserved) return;
+  g_reserved = true;
   // Grow the heap once and mark its aligned part.
   constexpr uintptr_t kHuge = uintptr_t{2} << 20;
   constexpr size_t kReserve = size_t{64} << 20;
@@ -42,9 +50,6 @@ void PreferHugePages() {
   if (start > at) g_head = std::malloc(start - at);
   g_reserve_start = start;
   g_reserve_end = end;
-  // The reader's and the writer's small buffers come first, before the
-  // size of the image is known.
-  PrepareWorkingMemory(size_t{1} << 20);
 }
 
 void PrepareWorkingMemory(size_t bytes) {

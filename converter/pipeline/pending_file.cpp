@@ -81,7 +81,7 @@ PendingFile::PendingFile(const std::string& final_path)
   }
   // A few large writes instead of one per 4 KiB the encoder hands over.
   // The buffer must be given: glibc ignores the size without one.
-  buffer_ = std::make_unique<char[]>(kBufferBytes);
+  buffer_ = std::make_unique_for_overwrite<char[]>(kBufferBytes);
   std::setvbuf(stream_, buffer_.get(), _IOFBF, kBufferBytes);
 }
 

@@ -2,14 +2,17 @@
 
 namespace lumeconv {
 
-RowPipe::RowPipe(size_t row_bytes, size_t depth)
-    : rows_(depth, std::vector<uint8_t>(row_bytes)) {}
+RowPipe::RowPipe(size_t row_bytes, size_t depth) {
+  for (size_t i = 0; i < depth; ++i) {
+    rows_.push_back(std::make_unique_for_overwrite<uint8_t[]>(row_bytes));
+  }
+}
 
 uint8_t* RowPipe::WaitForFreeRow() {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [&] { return given_up_ || count_ < rows_.size(); });
   if (given_up_) return nullptr;
-  return rows_[(head_ + count_) % rows_.size()].data();
+  return rows_[(head_ + count_) % rows_.size()].get();
 }
 
 void RowPipe::Publish() {
@@ -32,7 +35,7 @@ uint8_t* RowPipe::WaitForFullRow() {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [&] { return error_ || count_ > 0; });
   if (count_ == 0) return nullptr;
-  return rows_[head_].data();
+  return rows_[head_].get();
 }
 
 void RowPipe::Release() {

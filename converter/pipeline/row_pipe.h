@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -31,7 +32,8 @@ class RowPipe {
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::vector<std::vector<uint8_t>> rows_;
+  // Left unwritten until used: a small image touches only what it fills.
+  std::vector<std::unique_ptr<uint8_t[]>> rows_;
   size_t head_ = 0;   // next row to consume
   size_t count_ = 0;  // rows published and not yet released
   bool given_up_ = false;
