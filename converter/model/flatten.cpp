@@ -2,9 +2,10 @@
 
 #include <cstring>
 
+#include "cpu_features.h"
+
 #if defined(__x86_64__)
 #include <immintrin.h>
-#include <sys/platform/x86.h>  // the processor as glibc found it at load
 #endif
 
 namespace lumeconv {
@@ -116,7 +117,7 @@ void Flatten8(const uint8_t* in, uint8_t* out, size_t pixels, int channels) {
     case 4: {
       size_t i = 0;
 #if defined(__x86_64__)
-      if (CPU_FEATURE_ACTIVE(SSSE3)) {
+      if (HasSsse3()) {
         i = FlattenRgba8Ssse3(in, out, pixels);
         in += 4 * i;
         out += 3 * i;

@@ -1,15 +1,12 @@
 // Vector kernels for undoing PNG filters on x86-64. Up works sixteen bytes
 // at a time; Sub, Average and Paeth depend on the pixel to the left, so they
 // work one whole pixel (3, 4, 6 or 8 bytes) per step, all its bytes at once.
+#include "cpu_features.h"
 #include "unfilter_kernels.h"
 
 #if defined(__x86_64__)
 
-// glibc's record of the processor, read when the program was loaded: the
-// compiler's own check asks the processor again at start-up, and each of
-// its questions costs a trip to the hypervisor in a virtual machine.
 #include <immintrin.h>
-#include <sys/platform/x86.h>
 
 #include <cstring>
 
@@ -128,7 +125,7 @@ const FilterKernels* Sse2Kernels() {
 }
 
 const FilterKernels* Ssse3Kernels() {
-  if (!CPU_FEATURE_ACTIVE(SSSE3)) return nullptr;
+  if (!HasSsse3()) return nullptr;
   static const FilterKernels kernels{
       "ssse3",      ssse3::Sub,        UpSse2,         ssse3::Average,
       ssse3::Paeth, ssse3::AverageTwo, ssse3::PaethTwo};
