@@ -1,6 +1,7 @@
 #include "png_reader.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "flatten.h"
 #include "image_data.h"
@@ -17,12 +18,44 @@ constexpr Pass kAdam7[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8},
                             {2, 0, 4, 4}, {0, 2, 2, 4}, {1, 0, 2, 2},
                             {0, 1, 1, 2}};
 
+// Rows of a pass inflated at a time: enough that each call to the inflate
+// pays off, few enough to stay in the cache.
+constexpr size_t kPassBandBytes = 128 * 1024;
+
 uint32_t PassSize(uint32_t size, uint32_t start, uint32_t step) {
   return size > start ? (size - start + step - 1) / step : 0;
 }
 
 size_t StoredRowBytes(const PngInfo& info, uint32_t pixels) {
   return (uint64_t{pixels} * info.channels * info.bit_depth + 7) / 8;
+}
+
+// Pixels of a pass go every `step` bytes of their row; a copy of a size
+// known here compiles to a few moves, where one of any size is a call.
+template <size_t kPixel>
+void ScatterFixed(const uint8_t* in, uint32_t columns, uint8_t* out,
+                  size_t step) {
+  for (uint32_t i = 0; i < columns; ++i, in += kPixel, out += step) {
+    std::memcpy(out, in, kPixel);
+  }
+}
+
+void Scatter(const uint8_t* in, uint32_t columns, size_t pixel, uint8_t* out,
+             size_t step) {
+  switch (pixel) {
+    case 1:
+      return ScatterFixed<1>(in, columns, out, step);
+    case 2:
+      return ScatterFixed<2>(in, columns, out, step);
+    case 3:
+      return ScatterFixed<3>(in, columns, out, step);
+    case 4:
+      return ScatterFixed<4>(in, columns, out, step);
+    case 6:
+      return ScatterFixed<6>(in, columns, out, step);
+    default:  // 16-bit RGBA
+      return ScatterFixed<8>(in, columns, out, step);
+  }
 }
 
 }  // namespace
@@ -66,31 +99,45 @@ uint8_t* PngReader::ReadStoredRow(size_t row_bytes, int bpp) {
 
 // The first six passes fill the even rows; the last one brings the odd rows
 // whole, so those are read as they are asked for, while the rows before them
-// are being encoded, and are never held.
+// are being encoded, and are never held. A pass is inflated some rows at a
+// time and its filters undone two rows at once, as a plain image's are.
 void PngReader::ReadInterlaced() {
   rows_.resize(height_);
   const size_t pixel = expander_.PixelBytes();
   std::vector<uint8_t> pass_pixels;
+  std::vector<uint8_t> band;
+  std::vector<uint8_t> above;
   for (int p = 0; p < 6; ++p) {
     const Pass& pass = kAdam7[p];
     const uint32_t columns = PassSize(width_, pass.x0, pass.dx);
     const uint32_t lines = PassSize(height_, pass.y0, pass.dy);
     if (columns == 0 || lines == 0) continue;
     const size_t row_bytes = StoredRowBytes(info_, columns);
-    current_.assign(row_bytes + 1, 0);
-    prior_.assign(row_bytes + 1, 0);  // each pass starts afresh
+    const size_t stride = row_bytes + 1;
+    const uint32_t band_rows = static_cast<uint32_t>(
+        std::clamp<size_t>(kPassBandBytes / stride, 2, lines));
+    band.resize(band_rows * stride);
+    above.assign(row_bytes, 0);  // each pass starts afresh
     pass_pixels.resize(size_t{columns} * pixel);
-    for (uint32_t line = 0; line < lines; ++line) {
-      const uint8_t* stored = ReadStoredRow(row_bytes, bpp_);
-      expander_.Expand(stored, columns, pass_pixels.data());
-      std::vector<uint8_t>& row = rows_[pass.y0 + line * pass.dy];
-      // A row gets its memory when its first pass arrives, so a cut-short
-      // file costs only what its data filled.
-      if (row.empty()) row.resize(size_t{width_} * pixel);
-      for (uint32_t i = 0; i < columns; ++i) {
-        std::copy_n(&pass_pixels[i * pixel], pixel,
-                    &row[(pass.x0 + size_t{i} * pass.dx) * pixel]);
+    for (uint32_t line = 0; line < lines;) {
+      const uint32_t count = std::min(band_rows, lines - line);
+      image_data_->ReadRows(band.data(), stride, count);
+      const uint8_t* last = UnfilterRows(band.data(), count, stride, row_bytes,
+                                         above.data(), bpp_);
+      if (!last) ThrowDamaged("bad adaptive filter value");
+      for (uint32_t i = 0; i < count; ++i, ++line) {
+        const uint8_t* stored = band.data() + i * stride + 1;
+        if (!expander_.Identity()) {
+          expander_.Expand(stored, columns, pass_pixels.data());
+          stored = pass_pixels.data();
+        }
+        std::vector<uint8_t>& row = rows_[pass.y0 + line * pass.dy];
+        // A row gets its memory when its first pass arrives, so a cut-short
+        // file costs only what its data filled.
+        if (row.empty()) row.resize(size_t{width_} * pixel);
+        Scatter(stored, columns, pixel, &row[pass.x0 * pixel], pass.dx * pixel);
       }
+      std::copy_n(last, row_bytes, above.begin());
     }
   }
   current_.assign(stored_row_ + 1, 0);
@@ -130,23 +177,12 @@ size_t PngReader::RawRowBytes() const {
 // unfiltered (filter 0) for FinishRow; interlaced ones have none left.
 void PngReader::PrepareRows(uint8_t* raw, size_t count) {
   if (info_.interlaced) return;
-  const size_t stride = stored_row_ + 1;
   // Above the first row: the last one of the band before, zeros before the
   // first band.
-  const uint8_t* prior = band_tail_.data();
-  for (size_t i = 0; i < count; i += 2) {
-    uint8_t* first = raw + i * stride;
-    uint8_t* second = i + 1 < count ? first + stride : nullptr;
-    const bool undone =
-        second ? UnfilterPair(first[0], first + 1, second[0], second + 1, prior,
-                              stored_row_, bpp_)
-               : Unfilter(first[0], first + 1, prior, stored_row_, bpp_);
-    if (!undone) ThrowDamaged("bad adaptive filter value");
-    first[0] = 0;
-    if (second) second[0] = 0;
-    prior = (second ? second : first) + 1;
-  }
-  if (count > 0) std::copy_n(prior, stored_row_, band_tail_.begin());
+  const uint8_t* last = UnfilterRows(raw, count, stored_row_ + 1, stored_row_,
+                                     band_tail_.data(), bpp_);
+  if (!last) ThrowDamaged("bad adaptive filter value");
+  if (count > 0) std::copy_n(last, stored_row_, band_tail_.begin());
 }
 
 // Pixels of one or two bytes have little to inflate for each pixel the JPEG

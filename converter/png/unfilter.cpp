@@ -164,6 +164,23 @@ bool UnfilterPair(uint8_t first_filter, uint8_t* first, uint8_t second_filter,
          Apply(kernels, second_filter, second, first, size, bpp);
 }
 
+const uint8_t* UnfilterRows(uint8_t* rows, size_t count, size_t stride,
+                            size_t size, const uint8_t* prior, int bpp) {
+  for (size_t i = 0; i < count; i += 2) {
+    uint8_t* first = rows + i * stride;
+    uint8_t* second = i + 1 < count ? first + stride : nullptr;
+    const bool undone = second
+                            ? UnfilterPair(first[0], first + 1, second[0],
+                                           second + 1, prior, size, bpp)
+                            : Unfilter(first[0], first + 1, prior, size, bpp);
+    if (!undone) return nullptr;
+    first[0] = 0;
+    if (second) second[0] = 0;
+    prior = (second ? second : first) + 1;
+  }
+  return prior;
+}
+
 const char* UnfilterEngine() { return Chosen().name; }
 
 }  // namespace lumeconv

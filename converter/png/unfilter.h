@@ -21,6 +21,14 @@ bool Unfilter(uint8_t filter, uint8_t* row, const uint8_t* prior, size_t size,
 bool UnfilterPair(uint8_t first_filter, uint8_t* first, uint8_t second_filter,
                   uint8_t* second, const uint8_t* prior, size_t size, int bpp);
 
+// Undoes the filters of `count` rows laid `stride` bytes apart, each its
+// filter byte and `size` bytes, in place and two by two, `prior` above the
+// first; each filter byte becomes 0 (None). Returns the last row's samples
+// (`prior` when there are none), or nullptr for a filter type PNG does not
+// define.
+const uint8_t* UnfilterRows(uint8_t* rows, size_t count, size_t stride,
+                            size_t size, const uint8_t* prior, int bpp);
+
 // Which code Unfilter uses here: "ssse3", "sse2" or "portable".
 const char* UnfilterEngine();
 

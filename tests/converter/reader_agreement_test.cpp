@@ -226,6 +226,12 @@ class ReaderAgreementTest : public QObject {
         }
       }
     }
+    // Passes longer than the rows inflated at a time.
+    PngRecipe tall;
+    tall.width = 1500;
+    tall.height = 400;
+    tall.interlaced = true;
+    QTest::newRow("colour 2 depth 8 interlaced 1500x400") << tall;
     PngRecipe side;
     side.width = 40;
     side.height = 30;
