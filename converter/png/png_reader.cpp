@@ -87,16 +87,6 @@ PngReader::PngReader(ByteSource& source)
   }
 }
 
-uint8_t* PngReader::ReadStoredRow(size_t row_bytes, int bpp) {
-  std::swap(current_, prior_);
-  image_data_->Read(current_.data(), row_bytes + 1);
-  if (!Unfilter(current_[0], current_.data() + 1, prior_.data() + 1, row_bytes,
-                bpp)) {
-    ThrowDamaged("bad adaptive filter value");
-  }
-  return current_.data() + 1;
-}
-
 // The first six passes fill the even rows; the last one brings the odd rows
 // whole, so those are read as they are asked for, while the rows before them
 // are being encoded, and are never held. A pass is inflated some rows at a
@@ -140,28 +130,54 @@ void PngReader::ReadInterlaced() {
       std::copy_n(last, row_bytes, above.begin());
     }
   }
-  current_.assign(stored_row_ + 1, 0);
-  prior_.assign(stored_row_ + 1, 0);
-  odd_row_.resize(size_t{width_} * pixel);
+  above_odd_.assign(stored_row_, 0);
+  one_row_.resize(size_t{width_} * pixel);
 }
 
 // A plain image's rows are handed on filtered: undoing the filters is the
 // part of decoding that can move to the thread that encodes.
 const uint8_t* PngReader::NextRawRow() {
-  const uint32_t y = next_row_++;
   if (info_.interlaced) {
-    if (y % 2 == 0) return rows_[y].data();
-    expander_.Expand(ReadStoredRow(stored_row_, bpp_), width_, odd_row_.data());
-    return odd_row_.data();
+    ReadRawRows(one_row_.data(), 1);
+    return one_row_.data();
   }
   image_data_->Read(current_.data(), stored_row_ + 1);
+  ++next_row_;
   return current_.data();
+}
+
+// The odd rows among those asked for are inflated together and their
+// filters undone two by two; the even ones were put together before.
+void PngReader::ReadInterlacedRows(uint8_t* out, size_t count) {
+  const size_t row_bytes = RawRowBytes();
+  const size_t stride = stored_row_ + 1;
+  const uint32_t first = next_row_;
+  const uint32_t end = first + static_cast<uint32_t>(count);
+  const size_t odd = end / 2 - first / 2;
+  odd_band_.resize(odd * stride);
+  if (odd > 0) {
+    image_data_->ReadRows(odd_band_.data(), stride, odd);
+    const uint8_t* last = UnfilterRows(odd_band_.data(), odd, stride,
+                                       stored_row_, above_odd_.data(), bpp_);
+    if (!last) ThrowDamaged("bad adaptive filter value");
+    std::copy_n(last, stored_row_, above_odd_.begin());
+  }
+  const uint8_t* stored = odd_band_.data() + 1;
+  for (uint32_t y = first; y < end; ++y, out += row_bytes) {
+    if (y % 2 == 0) {
+      std::memcpy(out, rows_[y].data(), row_bytes);
+    } else {
+      expander_.Expand(stored, width_, out);
+      stored += stride;
+    }
+  }
+  next_row_ = end;
 }
 
 // A plain image's rows are inflated straight into place.
 void PngReader::ReadRawRows(uint8_t* out, size_t count) {
   if (info_.interlaced) {
-    ImageReader::ReadRawRows(out, count);
+    ReadInterlacedRows(out, count);
     return;
   }
   image_data_->ReadRows(out, stored_row_ + 1, count);

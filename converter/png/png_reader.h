@@ -31,9 +31,8 @@ class PngReader : public ImageReader {
   void Finish() override;
 
  private:
-  // One stored row, unfiltered in place; returns its samples.
-  uint8_t* ReadStoredRow(size_t row_bytes, int bpp);
   void ReadInterlaced();
+  void ReadInterlacedRows(uint8_t* out, size_t count);
 
   ChunkReader chunks_;
   PngInfo info_;
@@ -43,16 +42,18 @@ class PngReader : public ImageReader {
   size_t stored_row_ = 0;  // bytes of one stored row, without filter byte
 
   std::vector<uint8_t> current_;  // filter byte and samples
-  std::vector<uint8_t> prior_;
   // A plain image's rows are unfiltered as they are finished.
   std::vector<uint8_t> unfiltered_;
   std::vector<uint8_t> unfiltered_prior_;
   // The last row PrepareRows undid: the row above its next band. Its own,
   // as PrepareRows may run on another thread than FinishRow.
   std::vector<uint8_t> band_tail_;
-  // An interlaced image's even rows, expanded; the odd row last read.
+  // An interlaced image's even rows, expanded; the odd rows being read, as
+  // stored, and the one above them; a row NextRawRow hands out.
   std::vector<std::vector<uint8_t>> rows_;
-  std::vector<uint8_t> odd_row_;
+  std::vector<uint8_t> odd_band_;
+  std::vector<uint8_t> above_odd_;
+  std::vector<uint8_t> one_row_;
   uint32_t next_row_ = 0;
 };
 
