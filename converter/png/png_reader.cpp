@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "flatten.h"
 #include "image_data.h"
+#include "row_pipe.h"
 #include "unfilter.h"
 
 namespace lumeconv {
@@ -21,6 +23,10 @@ constexpr Pass kAdam7[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8},
 // Rows of a pass inflated at a time: enough that each call to the inflate
 // pays off, few enough to stay in the cache.
 constexpr size_t kPassBandBytes = 128 * 1024;
+// From this many bytes of stored passes, inflating them beside undoing their
+// filters pays for a thread.
+constexpr uint64_t kInflateApartFrom = 512 * 1024;
+constexpr size_t kBandsAhead = 3;
 
 uint32_t PassSize(uint32_t size, uint32_t start, uint32_t step) {
   return size > start ? (size - start + step - 1) / step : 0;
@@ -90,48 +96,101 @@ PngReader::PngReader(ByteSource& source)
 // The first six passes fill the even rows; the last one brings the odd rows
 // whole, so those are read as they are asked for, while the rows before them
 // are being encoded, and are never held. A pass is inflated some rows at a
-// time and its filters undone two rows at once, as a plain image's are.
+// time and its filters undone two rows at once, as a plain image's are; in a
+// large image a second thread inflates the next band meanwhile.
 void PngReader::ReadInterlaced() {
   rows_.resize(height_);
   const size_t pixel = expander_.PixelBytes();
-  std::vector<uint8_t> pass_pixels;
-  std::vector<uint8_t> band;
-  std::vector<uint8_t> above;
+  std::vector<PassBand> bands;
+  size_t slot_bytes = 0;
+  uint64_t total = 0;
   for (int p = 0; p < 6; ++p) {
     const Pass& pass = kAdam7[p];
     const uint32_t columns = PassSize(width_, pass.x0, pass.dx);
     const uint32_t lines = PassSize(height_, pass.y0, pass.dy);
     if (columns == 0 || lines == 0) continue;
-    const size_t row_bytes = StoredRowBytes(info_, columns);
-    const size_t stride = row_bytes + 1;
+    const size_t stride = StoredRowBytes(info_, columns) + 1;
     const uint32_t band_rows = static_cast<uint32_t>(
         std::clamp<size_t>(kPassBandBytes / stride, 2, lines));
-    band.resize(band_rows * stride);
-    above.assign(row_bytes, 0);  // each pass starts afresh
-    pass_pixels.resize(size_t{columns} * pixel);
-    for (uint32_t line = 0; line < lines;) {
-      const uint32_t count = std::min(band_rows, lines - line);
-      image_data_->ReadRows(band.data(), stride, count);
-      const uint8_t* last = UnfilterRows(band.data(), count, stride, row_bytes,
-                                         above.data(), bpp_);
-      if (!last) ThrowDamaged("bad adaptive filter value");
-      for (uint32_t i = 0; i < count; ++i, ++line) {
-        const uint8_t* stored = band.data() + i * stride + 1;
-        if (!expander_.Identity()) {
-          expander_.Expand(stored, columns, pass_pixels.data());
-          stored = pass_pixels.data();
-        }
-        std::vector<uint8_t>& row = rows_[pass.y0 + line * pass.dy];
-        // A row gets its memory when its first pass arrives, so a cut-short
-        // file costs only what its data filled.
-        if (row.empty()) row.resize(size_t{width_} * pixel);
-        Scatter(stored, columns, pixel, &row[pass.x0 * pixel], pass.dx * pixel);
-      }
-      std::copy_n(last, row_bytes, above.begin());
+    slot_bytes = std::max(slot_bytes, band_rows * stride);
+    total += uint64_t{lines} * stride;
+    for (uint32_t line = 0; line < lines; line += band_rows) {
+      bands.push_back(
+          {p, columns, stride, line, std::min(band_rows, lines - line)});
     }
+  }
+  std::vector<uint8_t> pass_pixels;
+  std::vector<uint8_t> above;
+  const auto place = [&](const PassBand& band, uint8_t* data) {
+    const size_t row_bytes = band.stride - 1;
+    if (band.line == 0) {
+      above.assign(row_bytes, 0);  // each pass starts afresh
+      pass_pixels.resize(size_t{band.columns} * pixel);
+    }
+    const uint8_t* last = UnfilterRows(data, band.count, band.stride, row_bytes,
+                                       above.data(), bpp_);
+    if (!last) ThrowDamaged("bad adaptive filter value");
+    for (uint32_t i = 0; i < band.count; ++i) {
+      const uint8_t* stored = data + i * band.stride + 1;
+      if (!expander_.Identity()) {
+        expander_.Expand(stored, band.columns, pass_pixels.data());
+        stored = pass_pixels.data();
+      }
+      const Pass& pass = kAdam7[band.pass];
+      std::vector<uint8_t>& row = rows_[pass.y0 + (band.line + i) * pass.dy];
+      // A row gets its memory when its first pass arrives, so a cut-short
+      // file costs only what its data filled.
+      if (row.empty()) row.resize(size_t{width_} * pixel);
+      Scatter(stored, band.columns, pixel, &row[pass.x0 * pixel],
+              pass.dx * pixel);
+    }
+    std::copy_n(last, row_bytes, above.begin());
+  };
+  if (total < kInflateApartFrom) {
+    std::vector<uint8_t> data(slot_bytes);
+    for (const PassBand& band : bands) {
+      image_data_->ReadRows(data.data(), band.stride, band.count);
+      place(band, data.data());
+    }
+  } else {
+    InflateApart(bands, slot_bytes, place);
   }
   above_odd_.assign(stored_row_, 0);
   one_row_.resize(size_t{width_} * pixel);
+}
+
+// Bands are inflated on a thread of their own, up to a few ahead, and placed
+// here in order; a failure on either side stops both, and a band's damage
+// is told before that of any band after it.
+void PngReader::InflateApart(
+    const std::vector<PassBand>& bands, size_t slot_bytes,
+    const std::function<void(const PassBand&, uint8_t*)>& place) {
+  RowPipe pipe(slot_bytes, kBandsAhead);
+  std::thread inflating([&] {
+    try {
+      for (const PassBand& band : bands) {
+        uint8_t* slot = pipe.WaitForFreeRow();
+        if (!slot) return;
+        image_data_->ReadRows(slot, band.stride, band.count);
+        pipe.Publish();
+      }
+    } catch (...) {
+      pipe.Fail(std::current_exception());
+    }
+  });
+  try {
+    for (const PassBand& band : bands) {
+      uint8_t* data = pipe.WaitForFullRow();
+      if (!data) std::rethrow_exception(pipe.Error());
+      place(band, data);
+      pipe.Release();
+    }
+  } catch (...) {
+    pipe.GiveUp();
+    inflating.join();
+    throw;
+  }
+  inflating.join();
 }
 
 // A plain image's rows are handed on filtered: undoing the filters is the

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -31,7 +32,18 @@ class PngReader : public ImageReader {
   void Finish() override;
 
  private:
+  // Some rows of one of the passes before the last.
+  struct PassBand {
+    int pass;  // 0 for the first
+    uint32_t columns;
+    size_t stride;  // filter byte and samples
+    uint32_t line;  // the first one, within the pass
+    uint32_t count;
+  };
   void ReadInterlaced();
+  void InflateApart(
+      const std::vector<PassBand>& bands, size_t slot_bytes,
+      const std::function<void(const PassBand&, uint8_t*)>& place);
   void ReadInterlacedRows(uint8_t* out, size_t count);
 
   ChunkReader chunks_;

@@ -62,13 +62,20 @@ QByteArray Rows(int rows, int row_bytes, char filter = 0) {
   return raw;
 }
 
-// The stored passes of an 8 x 8 interlaced RGB image, every row with
-// `filter`, so that each pass's first row is undone against zeros.
-QByteArray InterlacedRows(char filter) {
-  const int columns[7] = {1, 1, 2, 2, 4, 4, 8};
-  const int lines[7] = {1, 1, 1, 2, 2, 4, 4};
+// The stored passes of a size x size interlaced RGB image, every row with
+// `filter`, so that each pass's first row is undone against zeros; the
+// middle row of pass `bad_pass` (1 to 7) has filter type 5 instead.
+QByteArray InterlacedRows(char filter, int size = 8, int bad_pass = 0) {
+  const int x0[7] = {0, 4, 0, 2, 0, 1, 0}, y0[7] = {0, 0, 4, 0, 2, 0, 1};
+  const int dx[7] = {8, 8, 4, 4, 2, 2, 1}, dy[7] = {8, 8, 8, 4, 4, 2, 2};
   QByteArray raw;
-  for (int p = 0; p < 7; ++p) raw += Rows(lines[p], columns[p] * 3, filter);
+  for (int p = 0; p < 7; ++p) {
+    const int lines = (size - y0[p] + dy[p] - 1) / dy[p];
+    const int row_bytes = (size - x0[p] + dx[p] - 1) / dx[p] * 3;
+    QByteArray pass = Rows(lines, row_bytes, filter);
+    if (p + 1 == bad_pass) pass[lines / 2 * (row_bytes + 1)] = 5;
+    raw += pass;
+  }
   return raw;
 }
 
@@ -347,6 +354,18 @@ class ReaderAgreementTest : public QObject {
                  Idat(Zlib(InterlacedRows(filter))) + Chunk("IEND", {})
           << true;
     }
+    // Passes large enough to be inflated on a thread of their own.
+    const QByteArray large = PngSignature() + Ihdr(1024, 1024, 8, 2, 1);
+    const QByteArray passes = InterlacedRows(2, 1024);
+    QTest::newRow("large interlaced")
+        << large + Idat(Zlib(passes)) + Chunk("IEND", {}) << true;
+    QTest::newRow("large interlaced, filter type 5 in the sixth pass")
+        << large + Idat(Zlib(InterlacedRows(2, 1024, 6))) + Chunk("IEND", {})
+        << false;
+    QTest::newRow("large interlaced, stream ends in the fifth pass")
+        << large + Idat(Zlib(passes.left(passes.size() / 5))) +
+               Chunk("IEND", {})
+        << false;
 
     // Rows of 600 bytes repeat, so matches reach back 601 bytes.
     const QByteArray wide = PngSignature() + Ihdr(200, 4, 8, 2, 0);

@@ -9,9 +9,10 @@
 
 namespace lumeconv {
 
-// A bounded queue of equal-sized rows between the thread that decodes and
-// the thread that encodes, so that both cores work and memory stays a few
-// rows deep whatever the image's height.
+// A bounded queue of equal-sized rows between a thread that produces them
+// and one that uses them (decoding and encoding; inflating and putting an
+// interlaced image together), so that both cores work and memory stays a
+// few rows deep whatever the image's height.
 class RowPipe {
  public:
   RowPipe(size_t row_bytes, size_t depth);
