@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QObject>
 #include <QTimer>
+#include <functional>
 
 #include "convert/run_view.h"
 
@@ -11,7 +13,7 @@ class QProgressBar;
 // about thirty times a second (painting it after every small file would
 // cost more than converting it), and always shows its latest state within
 // one frame.
-class ProgressBarSink : public ProgressSink {
+class ProgressBarSink : public QObject, public ProgressSink {
  public:
   explicit ProgressBarSink(QProgressBar* bar);
 
@@ -22,9 +24,11 @@ class ProgressBarSink : public ProgressSink {
   QString Caption() const override;
   void SetCaption(const QString& caption) override;
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
-  void Pace();
-  void PaintNow();
+  void Paced(const std::function<void()>& change);
 
   QProgressBar* bar_;
   QElapsedTimer painted_;

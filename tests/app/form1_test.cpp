@@ -46,6 +46,16 @@ void MoveOver(QWidget* widget) {
 
 }  // namespace
 
+// Counts the paints a widget receives.
+struct PaintCounter : QObject {
+  explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++count;
+    return false;
+  }
+  int count = 0;
+};
+
 class Form1Test : public QObject {
   Q_OBJECT
 
@@ -431,6 +441,32 @@ class Form1Test : public QObject {
       sink.SetValue(c.set);
       QCOMPARE(bar.value(), c.shown);
     }
+  }
+
+  // A file's value and caption are painted as it starts, before its
+  // converter runs, and not again while it runs; a change within a frame of
+  // a paint is painted a frame later, not lost.
+  void ProgressBarPaintsAsAFileStarts() {
+    QProgressBar bar;
+    bar.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&bar));
+    ProgressBarSink sink(&bar);
+    PaintCounter paints(&bar);
+    QTest::qWait(40);
+    paints.count = 0;
+    sink.SetValue(10);
+    sink.SetCaption("Processing: a.png");
+    QCoreApplication::processEvents();
+    QCOMPARE(paints.count, 1);
+    QTest::qWait(60);
+    QCOMPARE(paints.count, 1);
+    sink.SetValue(20);
+    QCoreApplication::processEvents();
+    sink.SetValue(30);
+    QCoreApplication::processEvents();
+    QCOMPARE(paints.count, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(paints.count, 3, 200);
+    QCOMPARE(bar.value(), 30);
   }
 
   // Files and folders handed over on the command line ("Open With") are
