@@ -252,6 +252,7 @@ size_t PngReader::RawRowBytes() const {
 // unfiltered (filter 0) for FinishRow; interlaced ones have none left.
 void PngReader::PrepareRows(uint8_t* raw, size_t count) {
   if (info_.interlaced) return;
+  prepared_.store(true, std::memory_order_relaxed);
   // Above the first row: the last one of the band before, zeros before the
   // first band.
   const uint8_t* last = UnfilterRows(raw, count, stored_row_ + 1, stored_row_,
@@ -269,10 +270,14 @@ bool PngReader::PrepareWhileReading() const {
 }
 
 // Interlaced rows were unfiltered and expanded as their passes came in;
-// plain ones are still as stored, filter byte first.
+// plain ones are still as stored, filter byte first, their filters undone
+// unless prepared. A prepared row is used where it lies; only a row undone
+// here is kept, as the one above the next.
 const uint8_t* PngReader::FinishRow(const uint8_t* raw,
                                     std::vector<uint8_t>& scratch) {
-  if (!info_.interlaced) {
+  if (prepared_.load(std::memory_order_relaxed)) {
+    ++raw;
+  } else if (!info_.interlaced) {
     std::swap(unfiltered_, unfiltered_prior_);
     std::copy_n(raw + 1, stored_row_, unfiltered_.begin());
     if (!Unfilter(raw[0], unfiltered_.data(), unfiltered_prior_.data(),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -60,6 +61,8 @@ class PngReader : public ImageReader {
   // The last row PrepareRows undid: the row above its next band. Its own,
   // as PrepareRows may run on another thread than FinishRow.
   std::vector<uint8_t> band_tail_;
+  // Whether rows are prepared, in bands, rather than undone one by one.
+  std::atomic<bool> prepared_{false};
   // An interlaced image's even rows, expanded; the odd rows being read, as
   // stored, and the one above them; a row NextRawRow hands out.
   std::vector<std::vector<uint8_t>> rows_;
