@@ -256,16 +256,14 @@ void BatchRun::ConvertRow(Trap& trap, int i, Run& run) {
                              progress_.Caption(), progress_.Value(),
                              files_.Count(), &outcome, setup);
     };
-    int code = run_converter();
+    const int code = run_converter();
+    if (code != kConverterNotStarted) return code;
     // A policy that forbids running the written copy (noexec found late,
     // a security module) leaves the installed converter to run instead.
     const QString installed = InstalledConverter();
-    if (code == kConverterNotStarted && !installed.isEmpty() &&
-        run.converter != installed) {
-      run.converter = installed;
-      code = run_converter();
-    }
-    return code;
+    if (installed.isEmpty() || run.converter == installed) return code;
+    run.converter = installed;
+    return run_converter();
   });
   QString failure;
   if (trap.Test(168, [&] { return IsPresent(temp_jpg); })) {
