@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "byte_source.h"
+#include "checksums.h"
 #include "conversion_error.h"
 #include "huffman_rewrite.h"
 #include "huge_pages.h"
@@ -201,7 +202,10 @@ void ConvertStream(ByteSource& source, FILE* out, int quality,
 std::string ConvertFile(const std::string& input, int quality, ImageOpener open,
                         std::vector<std::string>* left_out) {
   FileSource source(input);
-  if (source.Size() >= kLargeFile) ReserveHugePages();
+  if (source.Size() >= kLargeFile) {
+    ReserveHugePages();
+    LoadFastChecksums();
+  }
   const std::string output = OutputPathFor(input);
   struct stat existing {};
   if (::stat(output.c_str(), &existing) == 0 &&
