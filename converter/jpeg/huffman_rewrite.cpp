@@ -1,5 +1,6 @@
 #include "huffman_rewrite.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -15,6 +16,9 @@ namespace {
   throw ConversionError(kExitOutput, "JPEG cannot be rewritten (" + what + ")");
 }
 
+// Codes this long or shorter are decoded with one lookup.
+constexpr int kPeekBits = 9;
+
 struct Table {
   std::array<uint8_t, 17> bits{};  // bits[n]: number of codes of length n
   std::vector<uint8_t> values;
@@ -25,6 +29,9 @@ struct Table {
   std::array<int32_t, 18> max_code{};
   std::array<int32_t, 17> first_index{};
   std::array<int32_t, 17> first_code{};
+  // The codes of up to kPeekBits bits, by the next kPeekBits bits: the
+  // length times 256 plus the value; 0 for longer codes.
+  std::array<uint16_t, 1u << kPeekBits> fast{};
 
   void Build() {
     int next = 0;
@@ -36,6 +43,13 @@ struct Table {
         if (index >= static_cast<int>(values.size())) Broken("bad table");
         code[values[index]] = static_cast<uint16_t>(next);
         length[values[index]] = static_cast<uint8_t>(n);
+        if (n <= kPeekBits) {
+          const int spare = kPeekBits - n;
+          for (int rest = 0; rest < (1 << spare); ++rest) {
+            fast[(next << spare) | rest] =
+                static_cast<uint16_t>(n << 8 | values[index]);
+          }
+        }
       }
       max_code[n] = bits[n] ? next - 1 : -1;
       next <<= 1;
@@ -103,20 +117,30 @@ Table OptimalTable(std::array<int64_t, 257> freq) {
   return table;
 }
 
+// The entropy-coded bits, read from the file in blocks; 0xFF must be
+// followed by a stuffed zero. Damage is told only when a bit beyond it is
+// needed, as when the bits were read one by one: looking ahead for a short
+// code takes data bytes only, and stops before a marker or the end.
 class BitReader {
  public:
-  explicit BitReader(FILE* in) : in_(in) {}
-  int Bit() {
-    if (count_ == 0) Fill();
-    --count_;
-    return (byte_ >> count_) & 1;
-  }
+  explicit BitReader(FILE* in) : in_(in), block_(kBlock) {}
+  int Bit() { return Bits(1); }
   int Bits(int n) {
-    int v = 0;
-    for (int i = 0; i < n; ++i) v = (v << 1) | Bit();
-    return v;
+    while (count_ < n) Fill();
+    count_ -= n;
+    return static_cast<int>((bits_ >> count_) & ((1u << n) - 1));
   }
   int Decode(const Table& t) {
+    while (count_ < kPeekBits && TakeDataByte()) {
+    }
+    if (count_ >= kPeekBits) {
+      const int e =
+          t.fast[(bits_ >> (count_ - kPeekBits)) & ((1u << kPeekBits) - 1)];
+      if (e != 0) {
+        count_ -= e >> 8;
+        return e & 0xff;
+      }
+    }
     int code = Bit();
     int n = 1;
     while (code > t.max_code[n]) {
@@ -127,40 +151,75 @@ class BitReader {
   }
 
  private:
+  static constexpr size_t kBlock = 64 * 1024;
+
+  // The byte `ahead` places on, EOF past the end; at least two are kept at
+  // hand, so that a 0xFF and what follows it are seen together.
+  int Peek(size_t ahead) {
+    if (end_ - at_ <= ahead) {
+      std::copy(block_.begin() + at_, block_.begin() + end_, block_.begin());
+      end_ -= at_;
+      at_ = 0;
+      end_ += std::fread(block_.data() + end_, 1, block_.size() - end_, in_);
+      if (end_ <= ahead) return EOF;
+    }
+    return block_[at_ + ahead];
+  }
+  // Adds the next byte if it is data (a stuffed 0xFF counts), else false.
+  bool TakeDataByte() {
+    const int c = Peek(0);
+    if (c == EOF || (c == 0xff && Peek(1) != 0)) return false;
+    at_ += c == 0xff ? 2 : 1;
+    bits_ = (bits_ << 8) | static_cast<uint32_t>(c);
+    count_ += 8;
+    return true;
+  }
   void Fill() {
-    const int c = std::getc(in_);
-    if (c == EOF) Broken("entropy data ends early");
-    if (c == 0xff && std::getc(in_) != 0) Broken("marker inside entropy data");
-    byte_ = c;
-    count_ = 8;
+    if (TakeDataByte()) return;
+    Broken(Peek(0) == EOF ? "entropy data ends early"
+                          : "marker inside entropy data");
   }
   FILE* in_;
-  int byte_ = 0;
+  std::vector<uint8_t> block_;
+  size_t at_ = 0;
+  size_t end_ = 0;
+  uint64_t bits_ = 0;
   int count_ = 0;
 };
 
+// Bits out, most significant first, with a zero stuffed after each 0xFF,
+// written in blocks.
 class BitWriter {
  public:
-  explicit BitWriter(FILE* out) : out_(out) {}
+  explicit BitWriter(FILE* out) : out_(out) { block_.reserve(kBlock + 2); }
   void Put(uint32_t bits, int n) {
-    for (int i = n - 1; i >= 0; --i) {
-      byte_ = (byte_ << 1) | ((bits >> i) & 1);
-      if (++count_ == 8) Emit();
+    bits_ = (bits_ << n) | (bits & ((uint64_t{1} << n) - 1));
+    count_ += n;
+    while (count_ >= 8) {
+      count_ -= 8;
+      Emit(static_cast<uint8_t>(bits_ >> count_));
     }
   }
   void Flush() {
-    while (count_ != 0) Put(1, 1);  // pad with ones
+    if (count_ != 0) Put((1u << (8 - count_)) - 1, 8 - count_);  // ones
+    std::fwrite(block_.data(), 1, block_.size(), out_);
+    block_.clear();
   }
 
  private:
-  void Emit() {
-    std::putc(byte_, out_);
-    if (byte_ == 0xff) std::putc(0, out_);
-    byte_ = 0;
-    count_ = 0;
+  static constexpr size_t kBlock = 64 * 1024;
+
+  void Emit(uint8_t byte) {
+    block_.push_back(byte);
+    if (byte == 0xff) block_.push_back(0);
+    if (block_.size() >= kBlock) {
+      std::fwrite(block_.data(), 1, block_.size(), out_);
+      block_.clear();
+    }
   }
   FILE* out_;
-  int byte_ = 0;
+  std::vector<uint8_t> block_;
+  uint64_t bits_ = 0;
   int count_ = 0;
 };
 

@@ -2,6 +2,7 @@
 
 #include <jpeglib.h>
 
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <random>
 
+#include "conversion_error.h"
 #include "jpeg_probe.h"
 
 namespace {
@@ -86,6 +88,44 @@ class HuffmanRewriteTest : public QObject {
     QCOMPARE(after.components, before.components);
     QVERIFY(after.pixels == before.pixels);
     QVERIFY(QFileInfo(optimised).size() <= QFileInfo(standard).size());
+  }
+
+  // Entropy data cut short, or broken by a marker, is refused, not read on.
+  void DamagedEntropyDataIsRefused_data() {
+    QTest::addColumn<bool>("marker");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("cut short") << false << "entropy data ends early";
+    QTest::newRow("marker inside") << true << "marker inside entropy data";
+  }
+  void DamagedEntropyDataIsRefused() {
+    QFETCH(bool, marker);
+    QFETCH(QString, said);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("standard.jpg");
+    WriteStandardJpeg(path, 64, 64, 3, 2, 85);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QByteArray bytes = file.readAll();
+    const qsizetype middle = bytes.indexOf("\xff\xda") + 200;
+    if (marker) {
+      bytes.insert(middle, "\xff\xd0", 2);
+    } else {
+      bytes.truncate(middle);
+    }
+    file.resize(0);
+    file.write(bytes);
+    file.close();
+    FILE* in = std::fopen(qPrintable(path), "rb");
+    FILE* out = std::fopen(qPrintable(dir.filePath("out.jpg")), "wb");
+    QString refusal;
+    try {
+      lumeconv::OptimiseHuffmanTables(in, out);
+    } catch (const lumeconv::ConversionError& error) {
+      refusal = error.what();
+    }
+    std::fclose(in);
+    std::fclose(out);
+    QVERIFY2(refusal.contains(said), qPrintable(refusal));
   }
 };
 
