@@ -60,7 +60,7 @@ struct Table {
 
 // The JPEG standard's procedure for code lengths from symbol counts (Annex
 // K.2), lengths limited to 16 and the all-ones code kept free.
-Table OptimalTable(std::array<int64_t, 257> freq) {
+Table OptimalTable(std::array<long, 257> freq) {
   freq[256] = 1;
   std::array<int, 257> size{};
   std::array<int, 257> others;
@@ -352,10 +352,12 @@ void WriteTable(FILE* out, int class_and_id, const Table& t) {
 
 }  // namespace
 
-void OptimiseHuffmanTables(FILE* in, FILE* out) {
+void OptimiseHuffmanTables(FILE* in, FILE* out, const SymbolCounts* counted) {
   Layout layout = ReadLayout(in);
-  std::array<std::array<int64_t, 257>, 4> freq{};
-  {
+  SymbolCounts freq{};
+  if (counted) {
+    freq = *counted;
+  } else {
     BitReader reader(in);
     WalkSymbols(layout, reader, [&](int table, int symbol, int, int) {
       freq[table][symbol]++;
@@ -364,7 +366,7 @@ void OptimiseHuffmanTables(FILE* in, FILE* out) {
   std::array<Table, 4> optimal;
   std::array<bool, 4> used{};
   for (int t = 0; t < 4; ++t) {
-    for (int64_t f : freq[t]) used[t] = used[t] || f > 0;
+    for (long f : freq[t]) used[t] = used[t] || f > 0;
     optimal[t] = used[t] ? OptimalTable(freq[t]) : layout.tables[t];
   }
   std::fwrite(layout.header.data(), 1, layout.header.size(), out);
@@ -376,6 +378,8 @@ void OptimiseHuffmanTables(FILE* in, FILE* out) {
   BitReader reader(in);
   BitWriter writer(out);
   WalkSymbols(layout, reader, [&](int table, int symbol, int extra, int count) {
+    // Counts that missed a symbol would leave it without a code.
+    if (optimal[table].length[symbol] == 0) Broken("symbol not counted");
     writer.Put(optimal[table].code[symbol], optimal[table].length[symbol]);
     writer.Put(static_cast<uint32_t>(extra), count);
   });

@@ -27,6 +27,7 @@ struct JpegWriter::Jpeg {
   std::jmp_buf jump{};
   char message[JMSG_LENGTH_MAX] = "";
   bool created = false;
+  SymbolCounts counts{};  // counted as written, when not optimised here
 
   // Here rather than in ~JpegWriter, so that a constructor that throws
   // releases libjpeg's state too.
@@ -124,6 +125,7 @@ bool Start(JpegWriter::Jpeg* j, FILE* out, uint32_t width, uint32_t height,
   j->cinfo.Y_density = density.y;
   jpeg_start_compress(&j->cinfo, TRUE);
   CountSymbolsFaster(&j->cinfo);
+  CountSymbolsWhileWriting(&j->cinfo, &j->counts);
   if (app1_size > 0) {
     jpeg_write_marker(&j->cinfo, JPEG_APP0 + 1, app1,
                       static_cast<unsigned>(app1_size));
@@ -221,5 +223,7 @@ void JpegWriter::WriteRow(const uint8_t* row) {
 void JpegWriter::Finish() {
   if (!End(jpeg_.get())) Failed(*jpeg_);
 }
+
+const SymbolCounts& JpegWriter::Counts() const { return jpeg_->counts; }
 
 }  // namespace lumeconv

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "huffman_rewrite.h"
+
 namespace lumeconv {
 
 struct PngMetadata;
@@ -29,6 +31,8 @@ class JpegWriter {
 
   void WriteRow(const uint8_t* row);
   void Finish();
+  // Of an image written with standard tables: its symbols, for the rewrite.
+  const SymbolCounts& Counts() const;
 
   // Whether this size of image gets optimised Huffman tables, for which all
   // its coefficients are held.

@@ -146,6 +146,45 @@ void BuildTables(j_compress_ptr cinfo) {
   cinfo->entropy = counter->libjpeg;
 }
 
+// Counts beside libjpeg's own encoder, which writes each MCU first; it
+// finds its state through cinfo->entropy, so it gets that back meanwhile.
+struct Teller {
+  jpeg_entropy_encoder pub;  // first, so that cinfo->entropy leads here
+  jpeg_entropy_encoder* libjpeg;
+  int last_dc[MAX_COMPS_IN_SCAN];
+  SymbolCounts* counts;
+};
+
+boolean WriteAndCountMcu(j_compress_ptr cinfo, JBLOCKROW* mcu) {
+  auto* teller = reinterpret_cast<Teller*>(cinfo->entropy);
+  cinfo->entropy = teller->libjpeg;
+  const boolean written = (*teller->libjpeg->encode_mcu)(cinfo, mcu);
+  cinfo->entropy = &teller->pub;
+  if (!written) return FALSE;  // suspended: the same MCU comes again
+  for (int b = 0; b < cinfo->blocks_in_MCU; ++b) {
+    const int ci = cinfo->MCU_membership[b];
+    const jpeg_component_info* component = cinfo->cur_comp_info[ci];
+    const JCOEF* block = mcu[b][0];
+    if (!CountBlock(block, teller->last_dc[ci], cinfo->data_precision + 2,
+                    (*teller->counts)[component->dc_tbl_no].data(),
+                    (*teller->counts)[2 + component->ac_tbl_no].data())) {
+      ERREXIT(cinfo, JERR_BAD_DCT_COEF);
+    }
+    teller->last_dc[ci] = block[0];
+  }
+  return TRUE;
+}
+
+void StartWritingPass(j_compress_ptr cinfo, boolean gather_statistics) {
+  cinfo->entropy = reinterpret_cast<Teller*>(cinfo->entropy)->libjpeg;
+  (*cinfo->entropy->start_pass)(cinfo, gather_statistics);
+}
+
+void FinishWritingPass(j_compress_ptr cinfo) {
+  cinfo->entropy = reinterpret_cast<Teller*>(cinfo->entropy)->libjpeg;
+  (*cinfo->entropy->finish_pass)(cinfo);
+}
+
 }  // namespace
 
 bool CountBlock(const int16_t* block, int last_dc, int max_bits, long* dc,
@@ -183,6 +222,23 @@ void CountSymbolsFaster(jpeg_compress_struct* cinfo) {
   counter->pub.encode_mcu = CountMcu;
   counter->pub.finish_pass = BuildTables;
   cinfo->entropy = &counter->pub;
+}
+
+void CountSymbolsWhileWriting(jpeg_compress_struct* cinfo,
+                              SymbolCounts* counts) {
+  if (cinfo->optimize_coding || cinfo->scan_info != nullptr ||
+      cinfo->arith_code || cinfo->restart_interval != 0) {
+    return;
+  }
+  auto* teller = static_cast<Teller*>((*cinfo->mem->alloc_small)(
+      j_common_ptr(cinfo), JPOOL_IMAGE, sizeof(Teller)));
+  std::memset(teller, 0, sizeof(Teller));
+  teller->libjpeg = cinfo->entropy;
+  teller->counts = counts;
+  teller->pub.start_pass = StartWritingPass;
+  teller->pub.encode_mcu = WriteAndCountMcu;
+  teller->pub.finish_pass = FinishWritingPass;
+  cinfo->entropy = &teller->pub;
 }
 
 }  // namespace lumeconv

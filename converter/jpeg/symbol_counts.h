@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "huffman_rewrite.h"
+
 struct jpeg_compress_struct;
 
 namespace lumeconv {
@@ -14,6 +16,13 @@ namespace lumeconv {
 // Call right after jpeg_start_compress; does nothing unless the tables are
 // to be optimised in a single baseline scan without restart markers.
 void CountSymbolsFaster(jpeg_compress_struct* cinfo);
+
+// Counts the symbols of every block as libjpeg writes them with standard
+// tables, for the Huffman rewrite, which then needs no pass of its own to
+// count them. Call right after jpeg_start_compress; `counts` must outlive
+// the compression and start at zero.
+void CountSymbolsWhileWriting(jpeg_compress_struct* cinfo,
+                              SymbolCounts* counts);
 
 // Adds the symbols that code one block of 64 coefficients (natural order)
 // to the DC and AC counts, as libjpeg counts them: the DC difference from

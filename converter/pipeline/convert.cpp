@@ -195,7 +195,7 @@ void ConvertStream(ByteSource& source, FILE* out, int quality,
     if (std::fflush(scratch.get()) != 0) {
       throw ConversionError(kExitOutput, "scratch file cannot be written");
     }
-    OptimiseHuffmanTables(scratch.get(), out);
+    OptimiseHuffmanTables(scratch.get(), out, &jpeg.Counts());
   }
 }
 
