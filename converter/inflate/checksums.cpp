@@ -71,7 +71,8 @@ const IsalSums* FastSums(size_t size) {
   if (summed < kOpenIsalFrom && !g_opened.load(std::memory_order_relaxed)) {
     return nullptr;
   }
-  return Isal().adler32 ? &Isal() : nullptr;
+  const IsalSums& sums = Isal();
+  return sums.adler32 ? &sums : nullptr;
 }
 
 #endif

@@ -88,34 +88,76 @@ int MagnitudeBits(int value) {
   return std::bit_width(static_cast<unsigned>(std::abs(value)));
 }
 
-struct Counter {
+// What both stand-ins for libjpeg's entropy encoder begin with.
+struct StandIn {
   jpeg_entropy_encoder pub;  // first, so that cinfo->entropy leads here
   jpeg_entropy_encoder* libjpeg;
   int last_dc[MAX_COMPS_IN_SCAN];
+};
+
+StandIn& StandInOf(j_compress_ptr cinfo) {
+  return *reinterpret_cast<StandIn*>(cinfo->entropy);
+}
+
+// Adds each block of the MCU to the counts of its tables: `dc(table)` and
+// `ac(table)` give them.
+template <typename Dc, typename Ac>
+void CountMcuBlocks(j_compress_ptr cinfo, JBLOCKROW* mcu, int* last_dc, Dc dc,
+                    Ac ac) {
+  for (int b = 0; b < cinfo->blocks_in_MCU; ++b) {
+    const int ci = cinfo->MCU_membership[b];
+    const jpeg_component_info* component = cinfo->cur_comp_info[ci];
+    const JCOEF* block = mcu[b][0];
+    if (!CountBlock(block, last_dc[ci], cinfo->data_precision + 2,
+                    dc(component->dc_tbl_no), ac(component->ac_tbl_no))) {
+      ERREXIT(cinfo, JERR_BAD_DCT_COEF);
+    }
+    last_dc[ci] = block[0];
+  }
+}
+
+// Not called within a pass; should a new pass begin, libjpeg runs it alone.
+void StartPass(j_compress_ptr cinfo, boolean gather_statistics) {
+  cinfo->entropy = StandInOf(cinfo).libjpeg;
+  (*cinfo->entropy->start_pass)(cinfo, gather_statistics);
+}
+
+// The counting needs one baseline scan without restart markers.
+bool OneHuffmanScan(j_compress_ptr cinfo) {
+  return cinfo->scan_info == nullptr && !cinfo->arith_code &&
+         cinfo->restart_interval == 0;
+}
+
+// Puts a stand-in in the place of libjpeg's encoder. It lives in the
+// image's pool, so it goes with the compressor on any error.
+template <typename T>
+T* PutStandIn(j_compress_ptr cinfo,
+              boolean (*encode_mcu)(j_compress_ptr, JBLOCKROW*),
+              void (*finish_pass)(j_compress_ptr)) {
+  auto* stand_in = static_cast<T*>(
+      (*cinfo->mem->alloc_small)(j_common_ptr(cinfo), JPOOL_IMAGE, sizeof(T)));
+  std::memset(stand_in, 0, sizeof(T));
+  stand_in->head.libjpeg = cinfo->entropy;
+  stand_in->head.pub.start_pass = StartPass;
+  stand_in->head.pub.encode_mcu = encode_mcu;
+  stand_in->head.pub.finish_pass = finish_pass;
+  cinfo->entropy = &stand_in->head.pub;
+  return stand_in;
+}
+
+// Counts in libjpeg's place, for the tables it builds at the pass's end.
+struct Counter {
+  StandIn head;
   long dc[NUM_HUFF_TBLS][257];
   long ac[NUM_HUFF_TBLS][257];
 };
 
 boolean CountMcu(j_compress_ptr cinfo, JBLOCKROW* mcu) {
   auto* counter = reinterpret_cast<Counter*>(cinfo->entropy);
-  for (int b = 0; b < cinfo->blocks_in_MCU; ++b) {
-    const int ci = cinfo->MCU_membership[b];
-    const jpeg_component_info* component = cinfo->cur_comp_info[ci];
-    const JCOEF* block = mcu[b][0];
-    if (!CountBlock(block, counter->last_dc[ci], cinfo->data_precision + 2,
-                    counter->dc[component->dc_tbl_no],
-                    counter->ac[component->ac_tbl_no])) {
-      ERREXIT(cinfo, JERR_BAD_DCT_COEF);
-    }
-    counter->last_dc[ci] = block[0];
-  }
+  CountMcuBlocks(
+      cinfo, mcu, counter->head.last_dc, [&](int t) { return counter->dc[t]; },
+      [&](int t) { return counter->ac[t]; });
   return TRUE;
-}
-
-// Not called within a pass; should a new pass begin, libjpeg runs it alone.
-void StartPass(j_compress_ptr cinfo, boolean gather_statistics) {
-  cinfo->entropy = reinterpret_cast<Counter*>(cinfo->entropy)->libjpeg;
-  (*cinfo->entropy->start_pass)(cinfo, gather_statistics);
 }
 
 JHUFF_TBL* Table(j_compress_ptr cinfo, JHUFF_TBL** slot) {
@@ -143,45 +185,31 @@ void BuildTables(j_compress_ptr cinfo) {
       did_ac[ac] = true;
     }
   }
-  cinfo->entropy = counter->libjpeg;
+  cinfo->entropy = counter->head.libjpeg;
 }
 
 // Counts beside libjpeg's own encoder, which writes each MCU first; it
 // finds its state through cinfo->entropy, so it gets that back meanwhile.
 struct Teller {
-  jpeg_entropy_encoder pub;  // first, so that cinfo->entropy leads here
-  jpeg_entropy_encoder* libjpeg;
-  int last_dc[MAX_COMPS_IN_SCAN];
+  StandIn head;
   SymbolCounts* counts;
 };
 
 boolean WriteAndCountMcu(j_compress_ptr cinfo, JBLOCKROW* mcu) {
   auto* teller = reinterpret_cast<Teller*>(cinfo->entropy);
-  cinfo->entropy = teller->libjpeg;
-  const boolean written = (*teller->libjpeg->encode_mcu)(cinfo, mcu);
-  cinfo->entropy = &teller->pub;
+  cinfo->entropy = teller->head.libjpeg;
+  const boolean written = (*teller->head.libjpeg->encode_mcu)(cinfo, mcu);
+  cinfo->entropy = &teller->head.pub;
   if (!written) return FALSE;  // suspended: the same MCU comes again
-  for (int b = 0; b < cinfo->blocks_in_MCU; ++b) {
-    const int ci = cinfo->MCU_membership[b];
-    const jpeg_component_info* component = cinfo->cur_comp_info[ci];
-    const JCOEF* block = mcu[b][0];
-    if (!CountBlock(block, teller->last_dc[ci], cinfo->data_precision + 2,
-                    (*teller->counts)[component->dc_tbl_no].data(),
-                    (*teller->counts)[2 + component->ac_tbl_no].data())) {
-      ERREXIT(cinfo, JERR_BAD_DCT_COEF);
-    }
-    teller->last_dc[ci] = block[0];
-  }
+  SymbolCounts& counts = *teller->counts;
+  CountMcuBlocks(
+      cinfo, mcu, teller->head.last_dc, [&](int t) { return counts[t].data(); },
+      [&](int t) { return counts[2 + t].data(); });
   return TRUE;
 }
 
-void StartWritingPass(j_compress_ptr cinfo, boolean gather_statistics) {
-  cinfo->entropy = reinterpret_cast<Teller*>(cinfo->entropy)->libjpeg;
-  (*cinfo->entropy->start_pass)(cinfo, gather_statistics);
-}
-
 void FinishWritingPass(j_compress_ptr cinfo) {
-  cinfo->entropy = reinterpret_cast<Teller*>(cinfo->entropy)->libjpeg;
+  cinfo->entropy = StandInOf(cinfo).libjpeg;
   (*cinfo->entropy->finish_pass)(cinfo);
 }
 
@@ -209,36 +237,17 @@ bool CountBlock(const int16_t* block, int last_dc, int max_bits, long* dc,
 }
 
 void CountSymbolsFaster(jpeg_compress_struct* cinfo) {
-  if (!cinfo->optimize_coding || cinfo->scan_info != nullptr ||
-      cinfo->arith_code || cinfo->restart_interval != 0) {
-    return;
+  if (cinfo->optimize_coding && OneHuffmanScan(cinfo)) {
+    PutStandIn<Counter>(cinfo, CountMcu, BuildTables);
   }
-  // Lives in the image's pool, so it goes with the compressor on any error.
-  auto* counter = static_cast<Counter*>((*cinfo->mem->alloc_small)(
-      j_common_ptr(cinfo), JPOOL_IMAGE, sizeof(Counter)));
-  std::memset(counter, 0, sizeof(Counter));
-  counter->libjpeg = cinfo->entropy;
-  counter->pub.start_pass = StartPass;
-  counter->pub.encode_mcu = CountMcu;
-  counter->pub.finish_pass = BuildTables;
-  cinfo->entropy = &counter->pub;
 }
 
 void CountSymbolsWhileWriting(jpeg_compress_struct* cinfo,
                               SymbolCounts* counts) {
-  if (cinfo->optimize_coding || cinfo->scan_info != nullptr ||
-      cinfo->arith_code || cinfo->restart_interval != 0) {
-    return;
+  if (!cinfo->optimize_coding && OneHuffmanScan(cinfo)) {
+    PutStandIn<Teller>(cinfo, WriteAndCountMcu, FinishWritingPass)->counts =
+        counts;
   }
-  auto* teller = static_cast<Teller*>((*cinfo->mem->alloc_small)(
-      j_common_ptr(cinfo), JPOOL_IMAGE, sizeof(Teller)));
-  std::memset(teller, 0, sizeof(Teller));
-  teller->libjpeg = cinfo->entropy;
-  teller->counts = counts;
-  teller->pub.start_pass = StartWritingPass;
-  teller->pub.encode_mcu = WriteAndCountMcu;
-  teller->pub.finish_pass = FinishWritingPass;
-  cinfo->entropy = &teller->pub;
 }
 
 }  // namespace lumeconv
