@@ -64,10 +64,11 @@ inline uint32_t TakeEntry(const uint32_t* entries, uint64_t mask,
   return e;
 }
 
-// One literal or two, written as two bytes either way; returns past them.
+// One literal to three, written as four bytes either way; returns past
+// them.
 inline uint8_t* PutLiterals(uint8_t* to, uint32_t e) {
-  to[0] = static_cast<uint8_t>(ValueOf(e));
-  to[1] = static_cast<uint8_t>(ValueOf(e) >> 8);
+  const uint32_t bytes = LiteralBytes(e);
+  std::memcpy(to, &bytes, 4);
   return to + LiteralsOf(e);
 }
 
@@ -403,7 +404,7 @@ bool DeflateStream::DynamicCodes(Cursor& c) {
   for (int i = 0; i < total;) {
     Refill(c);
     int used;
-    const uint32_t symbol = ValueOf(Lookup(codes, bits_, &used));
+    const uint32_t symbol = LiteralBytes(Lookup(codes, bits_, &used));
     if (used > count_) return false;
     Take(used);
     if (symbol < 16) {

@@ -17,6 +17,11 @@ constexpr uint32_t MakeEntry(Kind kind, uint32_t value, uint32_t extra = 0,
   return value << 16 | uint32_t{kind} << 12 | extra << 8 | length;
 }
 
+constexpr uint32_t LiteralEntry(uint32_t bytes, uint32_t count,
+                                uint32_t length) {
+  return bytes << 8 | count << 6 | length;
+}
+
 constexpr uint16_t kLengthBase[29] = {
     3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
     31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
@@ -32,7 +37,7 @@ constexpr uint8_t kDistExtra[30] = {0, 0, 0,  0,  1,  1,  2,  2,  3,  3,
                                     9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
 uint32_t LiteralOrLength(int symbol) {
-  if (symbol < 256) return MakeEntry(kLiteral, symbol);
+  if (symbol < 256) return LiteralEntry(symbol, 1, 0);
   if (symbol == 256) return MakeEntry(kEnd, 0);
   if (symbol < 286) {
     return MakeEntry(kBase, kLengthBase[symbol - 257],
@@ -48,7 +53,7 @@ uint32_t Distance(int symbol) {
   return MakeEntry(kInvalid, 0);
 }
 
-uint32_t CodeLengthSymbol(int symbol) { return MakeEntry(kLiteral, symbol); }
+uint32_t CodeLengthSymbol(int symbol) { return LiteralEntry(symbol, 1, 0); }
 
 constexpr auto kReversedBytes = [] {
   std::array<uint8_t, 256> table{};
@@ -164,13 +169,15 @@ bool Build(const uint8_t* lengths, int count, int primary_bits,
 }
 
 // Where a short literal code leaves room in the primary bits for the whole
-// code of another literal, the entry holds both: photos compressed without
-// matches are literals one after another, and each lookup waits on the one
-// before. A table is built for every block (every 8 KiB of output in some
-// optimisers' streams), so this goes literal by literal: the entries that
-// begin with one literal's code take, in turn, each single entry of the
-// bits left after it, with no branch on whether a pair fits.
-void PairLiterals(const uint8_t* lengths, int count, HuffmanTable& table) {
+// codes of one or two more literals, the entry holds them all: photos
+// compressed without matches are literals one after another, and each
+// lookup waits on the one before. A table is built for every block (every
+// 8 KiB of output in some optimisers' streams), so what may follow a first
+// literal is worked out once for all of them: for the bits after it, the
+// literals whose codes they begin with and how many bits those take. Each
+// first literal then adds its own to every entry its code begins, when the
+// rest fits beside it.
+void JoinLiterals(const uint8_t* lengths, int count, HuffmanTable& table) {
   const int primary = table.primary_bits;
   uint32_t single[1u << kLitBits];
   std::copy_n(table.entries.begin(), 1u << primary, single);
@@ -180,6 +187,25 @@ void PairLiterals(const uint8_t* lengths, int count, HuffmanTable& table) {
     if (lengths[symbol] != 0)
       shortest = std::min<int>(shortest, lengths[symbol]);
   }
+  // No literal's code is short enough to follow another.
+  if (2 * shortest > primary) return;
+  // For the bits after a first literal: the one or two literals that follow
+  // (as an entry without the first) and the bits they take, more than any
+  // room when they are not literals.
+  const uint32_t most = 1u << (primary - shortest);
+  uint32_t rest[2][1u << kLitBits];
+  uint8_t needs[2][1u << kLitBits];
+  for (uint32_t k = 0; k < most; ++k) {
+    const uint32_t second = single[k];
+    const uint32_t third = single[k >> LengthOf(second)];
+    const uint32_t two = LiteralBytes(second) << 8;
+    rest[0][k] = LiteralEntry(two, 1, LengthOf(second));
+    rest[1][k] = LiteralEntry(two | LiteralBytes(third) << 16, 2,
+                              LengthOf(second) + LengthOf(third));
+    needs[0][k] = IsLiteral(second) ? LengthOf(rest[0][k]) : kMaxBits + 1;
+    needs[1][k] = IsLiteral(second) & IsLiteral(third) ? LengthOf(rest[1][k])
+                                                       : kMaxBits + 1;
+  }
   uint32_t next[kMaxBits + 1];
   FirstCodes(lengths, count, next);
   uint32_t* const entries = table.entries.data();
@@ -187,17 +213,14 @@ void PairLiterals(const uint8_t* lengths, int count, HuffmanTable& table) {
     const int length = lengths[symbol];
     if (length == 0) continue;
     const uint32_t reversed = Reversed(next[length]++, length);
-    // No literal's code is short enough to follow this one.
     if (length + shortest > primary) continue;
     const uint32_t first = single[reversed];
-    const int left = primary - length;
+    const uint32_t left = static_cast<uint32_t>(primary - length);
     for (uint32_t k = 0; k < (1u << left); ++k) {
-      const uint32_t second = single[k];
-      const bool pair = IsLiteral(second) & (LengthOf(second) <= left);
-      const uint32_t both = (ValueOf(first) | ValueOf(second) << 8) << 16 |
-                            0x8000 |
-                            static_cast<uint32_t>(length + LengthOf(second));
-      entries[reversed | k << length] = pair ? both : first;
+      uint32_t e = first;
+      if (needs[0][k] <= left) e = first + rest[0][k];
+      if (needs[1][k] <= left) e = first + rest[1][k];
+      entries[reversed | k << length] = e;
     }
   }
 }
@@ -213,7 +236,7 @@ bool BuildTable(const uint8_t* lengths, int count, Code code,
       if (!Build(lengths, count, kLitBits, LiteralOrLength, false, table)) {
         return false;
       }
-      PairLiterals(lengths, count, table);
+      JoinLiterals(lengths, count, table);
       return true;
     default:
       return Build(lengths, count, kDistBits, Distance, false, table);

@@ -7,16 +7,20 @@ namespace lumeconv {
 
 // The decoding tables of deflate's canonical Huffman codes, for
 // DeflateStream. An entry: bits 0-5 the code's length (for a link: the
-// primary bits), 8-11 the extra bits to read (for a link: the sub-table's
-// bits), 12-14 the kind, 15 set for two literals, 16-31 the value (one
-// literal or two, a base length or distance, or where a sub-table starts).
-// The length comes first, so that it shifts the bits as it stands.
+// primary bits; for literals: all their codes'), 6-7 how many literals it
+// holds (1 to 3; 0 for any other kind). Literals are bytes 1-3, in order.
+// Other kinds: bits 8-11 the extra bits to read (for a link: the sub-table's
+// bits), 12-14 the kind, 16-31 the value (a base length or distance, or
+// where a sub-table starts). The length comes first, so that it shifts the
+// bits as it stands.
 enum Kind : uint32_t { kLiteral, kBase, kEnd, kLink, kInvalid };
 
-inline Kind KindOf(uint32_t e) { return static_cast<Kind>((e >> 12) & 7); }
-inline bool IsLiteral(uint32_t e) { return (e & 0x7000) == 0; }
-// How many literals a literal entry holds: 1 or 2.
-inline uint32_t LiteralsOf(uint32_t e) { return 1 + ((e >> 15) & 1); }
+inline bool IsLiteral(uint32_t e) { return (e & 0xc0) != 0; }
+inline Kind KindOf(uint32_t e) {
+  return IsLiteral(e) ? kLiteral : static_cast<Kind>((e >> 12) & 7);
+}
+inline uint32_t LiteralsOf(uint32_t e) { return (e >> 6) & 3; }
+inline uint32_t LiteralBytes(uint32_t e) { return e >> 8; }
 inline uint32_t ValueOf(uint32_t e) { return e >> 16; }
 inline int LengthOf(uint32_t e) { return static_cast<int>(e & 63); }
 inline int ExtraOf(uint32_t e) { return static_cast<int>((e >> 8) & 15); }
