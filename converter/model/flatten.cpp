@@ -92,6 +92,27 @@ inline uint8_t Scale16(uint32_t v) {
   return static_cast<uint8_t>((v * 255 + 32767) / 65535);
 }
 
+#if defined(__x86_64__)
+// Scale16 on 16-bit lanes: (v * 255 + 32767) / 65535 is (v + 128) / 257,
+// and the high half of v * 0xFF01, plus 128, shifted by 8, is that exactly
+// for every 16-bit v (checked for all of them). Sixteen samples a step;
+// returns how many were done.
+size_t Scale16Sse2(const uint16_t* in, uint8_t* out, size_t samples) {
+  const __m128i magic = _mm_set1_epi16(static_cast<int16_t>(0xff01));
+  const __m128i half = _mm_set1_epi16(128);
+  const auto scaled = [&](const uint16_t* at) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    return _mm_srli_epi16(_mm_add_epi16(_mm_mulhi_epu16(v, magic), half), 8);
+  };
+  size_t i = 0;
+  for (; i + 16 <= samples; i += 16) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                     _mm_packus_epi16(scaled(in + i), scaled(in + i + 8)));
+  }
+  return i;
+}
+#endif
+
 inline uint8_t Over16(uint64_t c, uint64_t a) {
   constexpr uint64_t kFull = 65535ull * 65535ull;
   const uint64_t mixed = c * a + 65535 * (65535 - a);
@@ -136,9 +157,15 @@ void Flatten8(const uint8_t* in, uint8_t* out, size_t pixels, int channels) {
 void Flatten16(const uint16_t* in, uint8_t* out, size_t pixels, int channels) {
   switch (channels) {
     case 1:
-    case 3:
-      for (size_t i = 0; i < pixels * channels; ++i) *out++ = Scale16(in[i]);
+    case 3: {
+      const size_t samples = pixels * channels;
+      size_t i = 0;
+#if defined(__x86_64__)
+      i = Scale16Sse2(in, out, samples);
+#endif
+      for (; i < samples; ++i) out[i] = Scale16(in[i]);
       return;
+    }
     case 2:
       for (size_t i = 0; i < pixels; ++i, in += 2)
         *out++ = Over16(in[0], in[1]);

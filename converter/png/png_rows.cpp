@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace lumeconv {
 
 namespace {
@@ -91,8 +95,17 @@ void ExpandColour(const PngInfo& info, const uint8_t* in, uint32_t pixels,
   }
 }
 
+// PNG's 16-bit samples are big-endian.
 void Swap16(const uint8_t* in, size_t samples, uint8_t* out) {
-  for (size_t i = 0; i < samples; ++i, in += 2, out += 2) {
+  size_t i = 0;
+#if defined(__x86_64__)
+  for (; i + 8 <= samples; i += 8, in += 16, out += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                     _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8)));
+  }
+#endif
+  for (; i < samples; ++i, in += 2, out += 2) {
     out[0] = in[1];
     out[1] = in[0];
   }

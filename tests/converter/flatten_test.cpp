@@ -102,6 +102,37 @@ class FlattenTest : public QObject {
       }
     }
   }
+
+  // Every 16-bit value, grey and RGB, in rows that end a vector step early,
+  // exactly, or late.
+  void SixteenBitMatchesTheDefinition_data() {
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("pixels");
+    for (int pixels : {1, 15, 16, 17, 65536, 65543}) {
+      QTest::addRow("grey, %d pixels", pixels) << 1 << pixels;
+    }
+    QTest::addRow("rgb, 21846 pixels") << 3 << 21846;
+  }
+  void SixteenBitMatchesTheDefinition() {
+    QFETCH(int, channels);
+    QFETCH(int, pixels);
+    const size_t samples = size_t(pixels) * channels;
+    std::vector<uint16_t> in(samples);
+    for (size_t i = 0; i < samples; ++i) in[i] = uint16_t(i * 40503);
+    std::vector<uint8_t> out(samples);
+    lumeconv::FlattenRow(reinterpret_cast<const uint8_t*>(in.data()),
+                         out.data(), pixels, channels, 16);
+    for (size_t i = 0; i < samples; ++i) {
+      const int expected = (in[i] * 255 + 32767) / 65535;
+      if (out[i] != expected) {
+        QFAIL(qPrintable(QString("sample %1 (%2): %3, expected %4")
+                             .arg(i)
+                             .arg(in[i])
+                             .arg(out[i])
+                             .arg(expected)));
+      }
+    }
+  }
 };
 
 QTEST_GUILESS_MAIN(FlattenTest)
