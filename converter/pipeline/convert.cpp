@@ -153,8 +153,8 @@ void ConvertStream(ByteSource& source, FILE* out, int quality,
   // with the standard ones into a scratch file, then rewritten.
   const bool in_memory = JpegWriter::Optimises(png.Width(), png.Height(),
                                                png.Components(), quality);
-  std::unique_ptr<FILE, int (*)(FILE*)> scratch(
-      in_memory ? nullptr : OpenScratchFile(scratch_folder), std::fclose);
+  const std::unique_ptr<ScratchFile> scratch(
+      in_memory ? nullptr : std::make_unique<ScratchFile>(scratch_folder));
   const size_t row_bytes = png.RawRowBytes();
   const size_t band = BandRows(row_bytes);
   const size_t working =
@@ -171,8 +171,8 @@ void ConvertStream(ByteSource& source, FILE* out, int quality,
   // The coefficients and the bands are each written once; mapping them in
   // ahead, in one call, costs less than a page fault per page.
   PrepareWorkingMemory(working + kWorkingSlack);
-  JpegWriter jpeg(in_memory ? out : scratch.get(), png.Width(), png.Height(),
-                  png.Components(), quality, png.Metadata());
+  JpegWriter jpeg(in_memory ? out : scratch->Stream(), png.Width(),
+                  png.Height(), png.Components(), quality, png.Metadata());
   std::vector<uint8_t> finishing;
   const bool prepared = png.PrepareWhileReading();
   for (uint32_t y = 0; y < png.Height();) {
@@ -191,12 +191,7 @@ void ConvertStream(ByteSource& source, FILE* out, int quality,
     std::rethrow_exception(error);
   }
   jpeg.Finish();
-  if (scratch) {
-    if (std::fflush(scratch.get()) != 0) {
-      throw ConversionError(kExitOutput, "scratch file cannot be written");
-    }
-    OptimiseHuffmanTables(scratch.get(), out, &jpeg.Counts());
-  }
+  if (scratch) OptimiseHuffmanTables(scratch->Reread(), out, &jpeg.Counts());
 }
 
 std::string ConvertFile(const std::string& input, int quality, ImageOpener open,

@@ -15,9 +15,12 @@ namespace lumeconv {
 
 namespace {
 
-// The pending name, kept where a signal handler may read it.
+// The pending name and a named scratch file's, kept where a signal
+// handler may read them.
 char g_pending[4096] = "";
 volatile std::sig_atomic_t g_has_pending = 0;
+char g_scratch[4096] = "";
+volatile std::sig_atomic_t g_has_scratch = 0;
 
 std::string FolderOf(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -27,7 +30,8 @@ std::string FolderOf(const std::string& path) {
 // Creates a file under `prefix` and six random letters, with mode 0666 for
 // the kernel to apply the umask: nothing reads the umask by setting it,
 // which the other threads share. Returns the descriptor and sets `path`.
-int CreateFresh(const std::string& prefix, std::string* path) {
+int CreateFresh(const std::string& prefix, std::string* path,
+                int flags = O_WRONLY) {
   static constexpr char kLetters[] =
       "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -36,7 +40,7 @@ int CreateFresh(const std::string& prefix, std::string* path) {
     *path = prefix;
     for (const unsigned char r : random) *path += kLetters[r % 62];
     const int fd =
-        ::open(path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        ::open(path->c_str(), flags | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   return -1;
@@ -140,26 +144,55 @@ bool PendingFile::NameUnnamed(int fd) {
   return false;
 }
 
-FILE* OpenScratchFile(const std::string& folder) {
+ScratchFile::ScratchFile(const std::string& folder) {
   int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd < 0) {
-    // Not every file system has unnamed files: a named one, unlinked at once.
-    std::string name = folder + "/.lumeconv-scratch-XXXXXX";
-    fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd >= 0) ::unlink(name.c_str());
+    const std::string prefix = folder + "/.lumeconv-scratch-";
+    if (prefix.size() + 6 >= sizeof g_scratch) {
+      throw ConversionError(kExitOutput, "output path is too long");
+    }
+    fd = CreateFresh(prefix, &path_, O_RDWR);
+    if (fd >= 0) {
+      std::memcpy(g_scratch, path_.c_str(), path_.size() + 1);
+      g_has_scratch = 1;
+    }
   }
   if (fd < 0) Fail("no scratch file in folder " + folder, errno);
-  FILE* stream = ::fdopen(fd, "w+b");
-  if (!stream) {
+  stream_ = ::fdopen(fd, "w+b");
+  if (!stream_) {
     const int error = errno;
     ::close(fd);
+    Remove();
     Fail("no scratch file in folder " + folder, error);
   }
-  return stream;
+}
+
+ScratchFile::~ScratchFile() { Remove(); }
+
+void ScratchFile::Remove() {
+  if (reread_) std::fclose(reread_);
+  if (stream_) std::fclose(stream_);
+  reread_ = stream_ = nullptr;
+  g_has_scratch = 0;
+  if (!path_.empty()) ::unlink(path_.c_str());
+  path_.clear();
+}
+
+FILE* ScratchFile::Reread() {
+  if (std::fflush(stream_) != 0) {
+    throw ConversionError(kExitOutput, "scratch file cannot be written");
+  }
+  const std::string handle =
+      "/proc/self/fd/" + std::to_string(::fileno(stream_));
+  reread_ = std::fopen(handle.c_str(), "rb");
+  // Without /proc, the stream that wrote it reads it.
+  if (!reread_) return stream_;
+  return reread_;
 }
 
 void PendingFile::RemoveOnSignal() {
   if (g_has_pending) ::unlink(g_pending);
+  if (g_has_scratch) ::unlink(g_scratch);
 }
 
 }  // namespace lumeconv

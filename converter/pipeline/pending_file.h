@@ -24,7 +24,8 @@ class PendingFile {
   // Flushes, closes and renames; throws ConversionError on any failure.
   void Commit();
 
-  // Removes the pending file, if any; safe inside a signal handler.
+  // Removes the pending file and a named scratch file, if any; safe inside
+  // a signal handler.
   static void RemoveOnSignal();
 
  private:
@@ -42,8 +43,31 @@ class PendingFile {
   bool committed_ = false;
 };
 
-// An unnamed file for reading and writing in `folder`, gone when closed.
-// Throws ConversionError when the folder cannot take one.
-FILE* OpenScratchFile(const std::string& folder);
+// A file to write and then read back in `folder`, gone once destroyed:
+// unnamed where the file system allows it, else under a fresh name that is
+// removed after the file is closed, never while it is open (fusefat leaves
+// a file unlinked while open behind, as a stray file in the folder).
+class ScratchFile {
+ public:
+  // Throws ConversionError when the folder cannot take one.
+  explicit ScratchFile(const std::string& folder);
+  ~ScratchFile();
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+
+  FILE* Stream() { return stream_; }
+  // Flushes the file and opens it again for reading from its start,
+  // through a descriptor of its own: fusefat returns stale bytes at the
+  // end of a file read back through the descriptor that wrote it. Throws
+  // ConversionError.
+  FILE* Reread();
+
+ private:
+  void Remove();
+
+  std::string path_;  // empty while the file is unnamed
+  FILE* stream_ = nullptr;
+  FILE* reread_ = nullptr;
+};
 
 }  // namespace lumeconv

@@ -15,6 +15,7 @@
 
 #include "huffman_rewrite.h"
 #include "support/as_ordinary_user.h"
+#include "support/fat_mount.h"
 #include "support/files.h"
 #include "support/lumeconv.h"
 #include "support/png_fixture.h"
@@ -255,6 +256,28 @@ class BadInputTest : public QObject {
     std::fclose(in);
     std::fclose(out);
     QCOMPARE(Load(dir.filePath("again.jpg")), Load(dir.filePath("large.jpg")));
+  }
+
+  // On FAT through fusefat, which leaves a file unlinked while open behind
+  // and reads it back wrong: a large image still converts, and nothing but
+  // its result is left beside it.
+  void LargeImageConvertsOnFat() {
+    FatMount fat;
+    if (!fat.Ready()) QSKIP("no FUSE or no fusefat here");
+    QTemporaryDir dir;
+    PngRecipe recipe;
+    recipe.width = 3500;
+    recipe.height = 3500;
+    WritePng(dir.filePath("large.png"), recipe);
+    QVERIFY(QFile::copy(dir.filePath("large.png"), fat.Path() + "/large.png"));
+    QCOMPARE(RunLumeconv({dir.filePath("large.png")}).code, 0);
+    const LumeconvRun run = RunLumeconv({fat.Path() + "/large.png"});
+    QVERIFY2(run.code == 0, qPrintable(run.error));
+    QCOMPARE(Load(fat.Path() + "/large.jpg"), Load(dir.filePath("large.jpg")));
+    QCOMPARE(QDir(fat.Path())
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                            QDir::NoDotAndDotDot),
+             QStringList({"large.jpg", "large.png"}));
   }
 
   void LongestNamesConvert() {
