@@ -127,9 +127,7 @@ void PngReader::ReadInterlaced() {
       above.assign(row_bytes, 0);  // each pass starts afresh
       pass_pixels.resize(size_t{band.columns} * pixel);
     }
-    const uint8_t* last = UnfilterRows(data, band.count, band.stride, row_bytes,
-                                       above.data(), bpp_);
-    if (!last) ThrowDamaged("bad adaptive filter value");
+    UnfilterBand(data, band.count, band.stride, above);
     for (uint32_t i = 0; i < band.count; ++i) {
       const uint8_t* stored = data + i * band.stride + 1;
       if (!expander_.Identity()) {
@@ -144,7 +142,6 @@ void PngReader::ReadInterlaced() {
       Scatter(stored, band.columns, pixel, &row[pass.x0 * pixel],
               pass.dx * pixel);
     }
-    std::copy_n(last, row_bytes, above.begin());
   };
   if (total < kInflateApartFrom) {
     std::vector<uint8_t> data(slot_bytes);
@@ -216,10 +213,7 @@ void PngReader::ReadInterlacedRows(uint8_t* out, size_t count) {
   odd_band_.resize(odd * stride);
   if (odd > 0) {
     image_data_->ReadRows(odd_band_.data(), stride, odd);
-    const uint8_t* last = UnfilterRows(odd_band_.data(), odd, stride,
-                                       stored_row_, above_odd_.data(), bpp_);
-    if (!last) ThrowDamaged("bad adaptive filter value");
-    std::copy_n(last, stored_row_, above_odd_.begin());
+    UnfilterBand(odd_band_.data(), odd, stride, above_odd_);
   }
   const uint8_t* stored = odd_band_.data() + 1;
   for (uint32_t y = first; y < end; ++y, out += row_bytes) {
@@ -255,10 +249,15 @@ void PngReader::PrepareRows(uint8_t* raw, size_t count) {
   prepared_.store(true, std::memory_order_relaxed);
   // Above the first row: the last one of the band before, zeros before the
   // first band.
-  const uint8_t* last = UnfilterRows(raw, count, stored_row_ + 1, stored_row_,
-                                     band_tail_.data(), bpp_);
+  UnfilterBand(raw, count, stored_row_ + 1, band_tail_);
+}
+
+void PngReader::UnfilterBand(uint8_t* rows, size_t count, size_t stride,
+                             std::vector<uint8_t>& above) const {
+  const uint8_t* last =
+      UnfilterRows(rows, count, stride, stride - 1, above.data(), bpp_);
   if (!last) ThrowDamaged("bad adaptive filter value");
-  if (count > 0) std::copy_n(last, stored_row_, band_tail_.begin());
+  if (count > 0) std::copy_n(last, stride - 1, above.begin());
 }
 
 // Pixels of one or two bytes have little to inflate for each pixel the JPEG

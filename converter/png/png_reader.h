@@ -46,6 +46,11 @@ class PngReader : public ImageReader {
       const std::vector<PassBand>& bands, size_t slot_bytes,
       const std::function<void(const PassBand&, uint8_t*)>& place);
   void ReadInterlacedRows(uint8_t* out, size_t count);
+  // Undoes the filters of `count` stored rows, `stride` bytes apart, with
+  // `above` the row above the first; leaves the last one there. Throws on
+  // a bad filter type.
+  void UnfilterBand(uint8_t* rows, size_t count, size_t stride,
+                    std::vector<uint8_t>& above) const;
 
   ChunkReader chunks_;
   PngInfo info_;
