@@ -71,22 +71,18 @@ uint32_t Reversed(uint32_t code, int length) {
   return whole >> (16 - length);
 }
 
-// The canonical code of the first symbol of each length.
-void FirstCodes(const uint8_t* lengths, int count,
-                uint32_t (&next)[kMaxBits + 1]) {
-  int per_length[kMaxBits + 1] = {};
-  for (int s = 0; s < count; ++s) ++per_length[lengths[s]];
-  per_length[0] = 0;
-  uint32_t code = 0;
-  next[0] = 0;
-  for (int length = 1; length <= kMaxBits; ++length) {
-    code = (code + per_length[length - 1]) << 1;
-    next[length] = code;
-  }
-}
+// The literals whose codes fit in the first table, in the order of their
+// codes (so the shortest first): where each code's entries begin, and its
+// length.
+struct ShortLiterals {
+  int count = 0;
+  uint16_t reversed[256];
+  uint8_t length[256];
+};
 
 bool Build(const uint8_t* lengths, int count, int primary_bits,
-           uint32_t (*meaning)(int), bool code_lengths, HuffmanTable& table) {
+           uint32_t (*meaning)(int), bool code_lengths, HuffmanTable& table,
+           ShortLiterals* short_literals = nullptr) {
   int per_length[kMaxBits + 1] = {};
   for (int s = 0; s < count; ++s) ++per_length[lengths[s]];
   per_length[0] = 0;
@@ -140,8 +136,13 @@ bool Build(const uint8_t* lengths, int count, int primary_bits,
     std::memcpy(entries + size, entries, size * sizeof *entries);
     size *= 2;
     for (int j = first_of[length]; j < first_of[length + 1]; ++j) {
-      entries[Reversed(code++, length)] =
-          meaning(by_code[j]) | static_cast<uint32_t>(length);
+      const uint32_t reversed = Reversed(code++, length);
+      entries[reversed] = meaning(by_code[j]) | static_cast<uint32_t>(length);
+      if (short_literals && by_code[j] < 256) {
+        const int n = short_literals->count++;
+        short_literals->reversed[n] = static_cast<uint16_t>(reversed);
+        short_literals->length[n] = static_cast<uint8_t>(length);
+      }
     }
     code <<= 1;
   }
@@ -177,27 +178,22 @@ bool Build(const uint8_t* lengths, int count, int primary_bits,
 // literals whose codes they begin with and how many bits those take. Each
 // first literal then adds its own to every entry its code begins, when the
 // rest fits beside it.
-void JoinLiterals(const uint8_t* lengths, int count, HuffmanTable& table) {
+void JoinLiterals(const ShortLiterals& literals, HuffmanTable& table) {
+  if (literals.count == 0) return;
   const int primary = table.primary_bits;
-  uint32_t single[1u << kLitBits];
-  std::copy_n(table.entries.begin(), 1u << primary, single);
-  const int literals = std::min(count, 256);
-  int shortest = kMaxBits + 1;
-  for (int symbol = 0; symbol < literals; ++symbol) {
-    if (lengths[symbol] != 0)
-      shortest = std::min<int>(shortest, lengths[symbol]);
-  }
+  const int shortest = literals.length[0];
   // No literal's code is short enough to follow another.
   if (2 * shortest > primary) return;
+  uint32_t* const entries = table.entries.data();
   // For the bits after a first literal: the one or two literals that follow
   // (as an entry without the first) and the bits they take, more than any
-  // room when they are not literals.
+  // room when they are not literals. Read before any entry is joined.
   const uint32_t most = 1u << (primary - shortest);
   uint32_t rest[2][1u << kLitBits];
   uint8_t needs[2][1u << kLitBits];
   for (uint32_t k = 0; k < most; ++k) {
-    const uint32_t second = single[k];
-    const uint32_t third = single[k >> LengthOf(second)];
+    const uint32_t second = entries[k];
+    const uint32_t third = entries[k >> LengthOf(second)];
     const uint32_t two = LiteralBytes(second) << 8;
     rest[0][k] = LiteralEntry(two, 1, LengthOf(second));
     rest[1][k] = LiteralEntry(two | LiteralBytes(third) << 16, 2,
@@ -206,15 +202,13 @@ void JoinLiterals(const uint8_t* lengths, int count, HuffmanTable& table) {
     needs[1][k] = IsLiteral(second) & IsLiteral(third) ? LengthOf(rest[1][k])
                                                        : kMaxBits + 1;
   }
-  uint32_t next[kMaxBits + 1];
-  FirstCodes(lengths, count, next);
-  uint32_t* const entries = table.entries.data();
-  for (int symbol = 0; symbol < literals; ++symbol) {
-    const int length = lengths[symbol];
-    if (length == 0) continue;
-    const uint32_t reversed = Reversed(next[length]++, length);
-    if (length + shortest > primary) continue;
-    const uint32_t first = single[reversed];
+  // A first literal's own entry is untouched until its turn: no other
+  // code begins its entries.
+  for (int n = 0; n < literals.count; ++n) {
+    const int length = literals.length[n];
+    if (length + shortest > primary) break;
+    const uint32_t reversed = literals.reversed[n];
+    const uint32_t first = entries[reversed];
     const uint32_t left = static_cast<uint32_t>(primary - length);
     for (uint32_t k = 0; k < (1u << left); ++k) {
       uint32_t e = first;
@@ -232,12 +226,15 @@ bool BuildTable(const uint8_t* lengths, int count, Code code,
   switch (code) {
     case Code::kCodeLengths:
       return Build(lengths, count, 7, CodeLengthSymbol, true, table);
-    case Code::kLiteralsAndLengths:
-      if (!Build(lengths, count, kLitBits, LiteralOrLength, false, table)) {
+    case Code::kLiteralsAndLengths: {
+      ShortLiterals literals;
+      if (!Build(lengths, count, kLitBits, LiteralOrLength, false, table,
+                 &literals)) {
         return false;
       }
-      JoinLiterals(lengths, count, table);
+      JoinLiterals(literals, table);
       return true;
+    }
     default:
       return Build(lengths, count, kDistBits, Distance, false, table);
   }
