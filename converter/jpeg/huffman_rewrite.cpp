@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "conversion_error.h"
+#include "optimal_code.h"
 
 namespace lumeconv {
 
@@ -58,61 +60,13 @@ struct Table {
   }
 };
 
-// The JPEG standard's procedure for code lengths from symbol counts (Annex
-// K.2), lengths limited to 16 and the all-ones code kept free.
-Table OptimalTable(std::array<long, 257> freq) {
-  freq[256] = 1;
-  std::array<int, 257> size{};
-  std::array<int, 257> others;
-  others.fill(-1);
-  for (;;) {
-    int c1 = -1;
-    int c2 = -1;
-    int64_t v = INT64_MAX;
-    for (int i = 0; i <= 256; ++i) {
-      if (freq[i] && freq[i] <= v) {
-        v = freq[i];
-        c1 = i;
-      }
-    }
-    v = INT64_MAX;
-    for (int i = 0; i <= 256; ++i) {
-      if (freq[i] && freq[i] <= v && i != c1) {
-        v = freq[i];
-        c2 = i;
-      }
-    }
-    if (c2 < 0) break;
-    freq[c1] += freq[c2];
-    freq[c2] = 0;
-    for (++size[c1]; others[c1] >= 0; ++size[c1]) c1 = others[c1];
-    others[c1] = c2;
-    for (++size[c2]; others[c2] >= 0; ++size[c2]) c2 = others[c2];
-  }
-  std::array<int, 33> count{};
-  for (int i = 0; i <= 256; ++i) {
-    if (size[i]) count[std::min(size[i], 32)]++;
-  }
-  for (int i = 32; i > 16; --i) {
-    while (count[i] > 0) {
-      int j = i - 2;
-      while (count[j] == 0) --j;
-      count[i] -= 2;
-      count[i - 1]++;
-      count[j + 1] += 2;
-      count[j]--;
-    }
-  }
-  int longest = 16;
-  while (count[longest] == 0) --longest;
-  count[longest]--;  // the reserved symbol's code
+Table OptimalTable(const std::array<long, 257>& freq) {
+  const std::optional<HuffmanCode> code = OptimalCode(freq.data());
+  // libjpeg refuses such counts too.
+  if (!code) Broken("Huffman code too long");
   Table table;
-  for (int n = 1; n <= 16; ++n) table.bits[n] = static_cast<uint8_t>(count[n]);
-  for (int n = 1; n <= 32; ++n) {
-    for (int s = 0; s < 256; ++s) {
-      if (size[s] == n) table.values.push_back(static_cast<uint8_t>(s));
-    }
-  }
+  table.bits = code->bits;
+  table.values.assign(code->values.begin(), code->values.begin() + code->count);
   table.Build();
   return table;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 // In this order: jpeglib.h needs FILE and size_t, and jpegint.h, the module
 // interfaces as they stand in libjpeg's 6.2 ABI, needs jpeglib.h.
@@ -20,8 +21,11 @@
 #include <immintrin.h>
 #endif
 
-// libjpeg builds an optimal table from the counts; exported, but declared
-// only in one of its private headers.
+#include "optimal_code.h"
+
+// libjpeg's own build of an optimal table; exported, but declared only in
+// one of its private headers. Here it only refuses counts whose code would
+// be too long.
 extern "C" void jpeg_gen_optimal_table(j_compress_ptr cinfo, JHUFF_TBL* htbl,
                                        long freq[]);
 
@@ -160,9 +164,17 @@ boolean CountMcu(j_compress_ptr cinfo, JBLOCKROW* mcu) {
   return TRUE;
 }
 
-JHUFF_TBL* Table(j_compress_ptr cinfo, JHUFF_TBL** slot) {
+// Fills the table as libjpeg would from the counts.
+void BuildTable(j_compress_ptr cinfo, JHUFF_TBL** slot, long* counts) {
   if (*slot == nullptr) *slot = jpeg_alloc_huff_table(j_common_ptr(cinfo));
-  return *slot;
+  const std::optional<HuffmanCode> code = OptimalCode(counts);
+  if (!code) {
+    jpeg_gen_optimal_table(cinfo, *slot, counts);
+    return;
+  }
+  std::memcpy((*slot)->bits, code->bits.data(), sizeof((*slot)->bits));
+  std::memcpy((*slot)->huffval, code->values.data(), code->count);
+  (*slot)->sent_table = FALSE;
 }
 
 // Builds each table once, as libjpeg does (building clobbers the counts),
@@ -175,13 +187,11 @@ void BuildTables(j_compress_ptr cinfo) {
     const int dc = cinfo->cur_comp_info[ci]->dc_tbl_no;
     const int ac = cinfo->cur_comp_info[ci]->ac_tbl_no;
     if (!did_dc[dc]) {
-      jpeg_gen_optimal_table(cinfo, Table(cinfo, &cinfo->dc_huff_tbl_ptrs[dc]),
-                             counter->dc[dc]);
+      BuildTable(cinfo, &cinfo->dc_huff_tbl_ptrs[dc], counter->dc[dc]);
       did_dc[dc] = true;
     }
     if (!did_ac[ac]) {
-      jpeg_gen_optimal_table(cinfo, Table(cinfo, &cinfo->ac_huff_tbl_ptrs[ac]),
-                             counter->ac[ac]);
+      BuildTable(cinfo, &cinfo->ac_huff_tbl_ptrs[ac], counter->ac[ac]);
       did_ac[ac] = true;
     }
   }

@@ -10,14 +10,18 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <random>
 #include <vector>
 
 #include "image_reader.h"
+#include "optimal_code.h"
 #include "symbol_counts.h"
 
-// libjpeg's zigzag order: exported, declared in one of its private headers.
+// Exported by libjpeg, declared in its private headers.
 extern "C" const int jpeg_natural_order[];
+extern "C" void jpeg_gen_optimal_table(j_compress_ptr cinfo, JHUFF_TBL* htbl,
+                                       long freq[]);
 
 namespace {
 
@@ -115,6 +119,19 @@ Bytes OptimisedByLibjpeg(const Bytes& jpeg) {
   return bytes;
 }
 
+// libjpeg's code for the counts; false where it refuses them.
+bool LibjpegCode(std::vector<long> counts, JHUFF_TBL* table) {
+  jpeg_compress_struct cinfo{};
+  Refusal refusal;
+  cinfo.err = jpeg_std_error(&refusal.manager);
+  refusal.manager.error_exit = Refuse;
+  jpeg_create_compress(&cinfo);
+  const bool built = setjmp(refusal.jump) == 0;
+  if (built) jpeg_gen_optimal_table(&cinfo, table, counts.data());
+  jpeg_destroy_compress(&cinfo);
+  return built;
+}
+
 // Coefficient by coefficient, in the words of the JPEG standard (F.1.2).
 void CountPlainly(const int16_t* block, int last_dc, long* dc, long* ac) {
   ++dc[std::bit_width(unsigned(std::abs(block[0] - last_dc)))];
@@ -158,6 +175,44 @@ class JpegWriterTest : public QObject {
     QFETCH(int, noise);
     const Bytes written = Written(width, height, components, quality, noise);
     QVERIFY(written == OptimisedByLibjpeg(written));
+  }
+
+  // Ties, a single symbol, codes cut down to 16 bits and codes too long
+  // for libjpeg.
+  void CodesAreLibjpegs_data() {
+    QTest::addColumn<int>("shape");
+    QTest::newRow("photo-like") << 0;
+    QTest::newRow("ties") << 1;
+    QTest::newRow("a few symbols") << 2;
+    QTest::newRow("longer than 16 bits") << 3;
+    QTest::newRow("up to and over 32 bits") << 4;
+  }
+  void CodesAreLibjpegs() {
+    QFETCH(int, shape);
+    std::mt19937 random(shape);
+    for (int round = 0; round < 200; ++round) {
+      std::vector<long> counts(257);
+      // Counts that grow as Fibonacci's numbers give the longest codes; kept
+      // under 10^9, beyond which libjpeg does not look.
+      const int used = shape == 4 ? 30 + random() % 8 : 1 + random() % 256;
+      for (int i = 0; i < used; ++i) {
+        const int s = shape == 2 ? random() % 256 : i;
+        const long fibonacci = i < 2 ? 1 : counts[i - 1] + counts[i - 2];
+        counts[s] = shape == 0   ? 1 + (random() % 100000 >> random() % 17)
+                    : shape == 1 ? 1 + round % 3 + random() % 2
+                    : shape == 2 ? 1 + random() % 4
+                    : shape == 3 ? std::min<long>(fibonacci, 3000000)
+                                 : fibonacci + 1 + random() % 2;
+      }
+      JHUFF_TBL table{};
+      const std::optional<lumeconv::HuffmanCode> code =
+          lumeconv::OptimalCode(counts.data());
+      QCOMPARE(code.has_value(), LibjpegCode(counts, &table));
+      if (!code) continue;
+      QVERIFY(std::equal(table.bits, table.bits + 17, code->bits.begin()));
+      QVERIFY(std::equal(code->values.begin(),
+                         code->values.begin() + code->count, table.huffval));
+    }
   }
 
   void BlockCountsAreLibjpegs() {
