@@ -15,6 +15,7 @@
 
 #include "conversion_error.h"
 #include "image_reader.h"
+#include "output_halves.h"
 #include "symbol_counts.h"
 
 namespace lumeconv {
@@ -28,10 +29,12 @@ struct JpegWriter::Jpeg {
   char message[JMSG_LENGTH_MAX] = "";
   bool created = false;
   SymbolCounts counts{};  // counted as written, when not optimised here
+  std::unique_ptr<OutputHalves> halves;
 
   // Here rather than in ~JpegWriter, so that a constructor that throws
-  // releases libjpeg's state too.
+  // releases libjpeg's state too; the helper uses it until it stops.
   ~Jpeg() {
+    halves.reset();
     if (created) jpeg_destroy_compress(&cinfo);
   }
 };
@@ -100,7 +103,11 @@ bool Start(JpegWriter::Jpeg* j, FILE* out, uint32_t width, uint32_t height,
   if (setjmp(j->jump)) return false;
   jpeg_create_compress(&j->cinfo);
   j->created = true;
-  jpeg_stdio_dest(&j->cinfo, out);
+  if (j->halves) {
+    j->halves->Attach(&j->cinfo);
+  } else {
+    jpeg_stdio_dest(&j->cinfo, out);
+  }
   j->cinfo.image_width = width;
   j->cinfo.image_height = height;
   j->cinfo.input_components = components;
@@ -124,7 +131,7 @@ bool Start(JpegWriter::Jpeg* j, FILE* out, uint32_t width, uint32_t height,
   j->cinfo.X_density = density.x;
   j->cinfo.Y_density = density.y;
   jpeg_start_compress(&j->cinfo, TRUE);
-  CountSymbolsFaster(&j->cinfo);
+  CountSymbolsFaster(&j->cinfo, j->halves ? j->halves->Counts() : nullptr);
   CountSymbolsWhileWriting(&j->cinfo, &j->counts);
   if (app1_size > 0) {
     jpeg_write_marker(&j->cinfo, JPEG_APP0 + 1, app1,
@@ -154,13 +161,17 @@ bool End(JpegWriter::Jpeg* j) {
       kExitOutput, std::string("JPEG cannot be written (") + j.message + ")");
 }
 
+uint64_t Mcus(uint32_t width, uint32_t height, int components, int quality) {
+  const uint64_t mcu = components == 3 && Subsampled(quality) ? 16 : 8;
+  return ((width + mcu - 1) / mcu) * ((height + mcu - 1) / mcu);
+}
+
 }  // namespace
 
 uint64_t JpegWriter::CoefficientBytes(uint32_t width, uint32_t height,
                                       int components, int quality) {
   const bool subsampled = components == 3 && Subsampled(quality);
-  const uint64_t mcu = subsampled ? 16 : 8;
-  const uint64_t mcus = ((width + mcu - 1) / mcu) * ((height + mcu - 1) / mcu);
+  const uint64_t mcus = Mcus(width, height, components, quality);
   const uint64_t blocks =
       components == 1 ? mcus : (subsampled ? mcus * 6 : mcus * 3);
   return blocks * 64 * sizeof(JCOEF);
@@ -173,7 +184,8 @@ bool JpegWriter::Optimises(uint32_t width, uint32_t height, int components,
 }
 
 JpegWriter::JpegWriter(FILE* out, uint32_t width, uint32_t height,
-                       int components, int quality, const PngMetadata& metadata)
+                       int components, int quality, const PngMetadata& metadata,
+                       SpareThread* spare)
     : jpeg_(std::make_unique<Jpeg>()) {
   jpeg_->cinfo.err = jpeg_std_error(&jpeg_->error);
   jpeg_->error.error_exit = OnError;
@@ -186,8 +198,12 @@ JpegWriter::JpegWriter(FILE* out, uint32_t width, uint32_t height,
     app1.assign(kPrefix, kPrefix + 6);
     app1.insert(app1.end(), metadata.exif.begin(), metadata.exif.end());
   }
-  if (!Start(jpeg_.get(), out, width, height, components, quality,
-             Optimises(width, height, components, quality),
+  const bool optimise = Optimises(width, height, components, quality);
+  if (const uint64_t mcus = Mcus(width, height, components, quality);
+      optimise && OutputHalves::Pays(mcus, spare)) {
+    jpeg_->halves = std::make_unique<OutputHalves>(out, mcus, spare);
+  }
+  if (!Start(jpeg_.get(), out, width, height, components, quality, optimise,
              JfifDensity(metadata), metadata.icc_profile.data(),
              metadata.icc_profile.size() <= kLargestProfile
                  ? metadata.icc_profile.size()
@@ -222,6 +238,7 @@ void JpegWriter::WriteRow(const uint8_t* row) {
 
 void JpegWriter::Finish() {
   if (!End(jpeg_.get())) Failed(*jpeg_);
+  if (jpeg_->halves) jpeg_->halves->Finish();
 }
 
 const SymbolCounts& JpegWriter::Counts() const { return jpeg_->counts; }

@@ -11,6 +11,7 @@
 namespace lumeconv {
 
 struct PngMetadata;
+class SpareThread;
 
 // Up to this many bytes of DCT coefficients the encoder optimises the
 // Huffman tables itself, holding them all in memory; larger images get
@@ -23,8 +24,11 @@ class JpegWriter {
  public:
   struct Jpeg;  // the library's state, opaque here
 
+  // A large optimised image's data is written in two halves, one of them
+  // on `spare` where it takes it.
   JpegWriter(FILE* out, uint32_t width, uint32_t height, int components,
-             int quality, const PngMetadata& metadata);
+             int quality, const PngMetadata& metadata,
+             SpareThread* spare = nullptr);
   ~JpegWriter();
   JpegWriter(const JpegWriter&) = delete;
   JpegWriter& operator=(const JpegWriter&) = delete;

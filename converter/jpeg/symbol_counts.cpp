@@ -7,14 +7,9 @@
 #include <cstring>
 #include <optional>
 
-// In this order: jpeglib.h needs FILE and size_t, and jpegint.h, the module
-// interfaces as they stand in libjpeg's 6.2 ABI, needs jpeglib.h.
+#include "stand_in.h"
 // clang-format off
-#include <cstddef>
-#include <cstdio>
-#include <jpeglib.h>
 #include <jerror.h>
-#include <jpegint.h>
 // clang-format on
 
 #if defined(__x86_64__)
@@ -92,17 +87,6 @@ int MagnitudeBits(int value) {
   return std::bit_width(static_cast<unsigned>(std::abs(value)));
 }
 
-// What both stand-ins for libjpeg's entropy encoder begin with.
-struct StandIn {
-  jpeg_entropy_encoder pub;  // first, so that cinfo->entropy leads here
-  jpeg_entropy_encoder* libjpeg;
-  int last_dc[MAX_COMPS_IN_SCAN];
-};
-
-StandIn& StandInOf(j_compress_ptr cinfo) {
-  return *reinterpret_cast<StandIn*>(cinfo->entropy);
-}
-
 // Adds each block of the MCU to the counts of its tables: `dc(table)` and
 // `ac(table)` give them.
 template <typename Dc, typename Ac>
@@ -120,44 +104,26 @@ void CountMcuBlocks(j_compress_ptr cinfo, JBLOCKROW* mcu, int* last_dc, Dc dc,
   }
 }
 
-// Not called within a pass; should a new pass begin, libjpeg runs it alone.
-void StartPass(j_compress_ptr cinfo, boolean gather_statistics) {
-  cinfo->entropy = StandInOf(cinfo).libjpeg;
-  (*cinfo->entropy->start_pass)(cinfo, gather_statistics);
-}
-
-// The counting needs one baseline scan without restart markers.
-bool OneHuffmanScan(j_compress_ptr cinfo) {
-  return cinfo->scan_info == nullptr && !cinfo->arith_code &&
-         cinfo->restart_interval == 0;
-}
-
-// Puts a stand-in in the place of libjpeg's encoder. It lives in the
-// image's pool, so it goes with the compressor on any error.
-template <typename T>
-T* PutStandIn(j_compress_ptr cinfo,
-              boolean (*encode_mcu)(j_compress_ptr, JBLOCKROW*),
-              void (*finish_pass)(j_compress_ptr)) {
-  auto* stand_in = static_cast<T*>(
-      (*cinfo->mem->alloc_small)(j_common_ptr(cinfo), JPOOL_IMAGE, sizeof(T)));
-  std::memset(stand_in, 0, sizeof(T));
-  stand_in->head.libjpeg = cinfo->entropy;
-  stand_in->head.pub.start_pass = StartPass;
-  stand_in->head.pub.encode_mcu = encode_mcu;
-  stand_in->head.pub.finish_pass = finish_pass;
-  cinfo->entropy = &stand_in->head.pub;
-  return stand_in;
-}
-
 // Counts in libjpeg's place, for the tables it builds at the pass's end.
 struct Counter {
   StandIn head;
   long dc[NUM_HUFF_TBLS][257];
   long ac[NUM_HUFF_TBLS][257];
+  HalfCounts* halves;
+  long mcus;
 };
+
+static_assert(NUM_HUFF_TBLS == kHuffTables && MAX_COMPS_IN_SCAN == kHuffTables);
 
 boolean CountMcu(j_compress_ptr cinfo, JBLOCKROW* mcu) {
   auto* counter = reinterpret_cast<Counter*>(cinfo->entropy);
+  if (HalfCounts* halves = counter->halves;
+      halves && counter->mcus++ == halves->first_lower) {
+    std::memcpy(halves->upper_dc, counter->dc, sizeof counter->dc);
+    std::memcpy(halves->upper_ac, counter->ac, sizeof counter->ac);
+    std::memcpy(halves->last_dc, counter->head.last_dc,
+                sizeof counter->head.last_dc);
+  }
   CountMcuBlocks(
       cinfo, mcu, counter->head.last_dc, [&](int t) { return counter->dc[t]; },
       [&](int t) { return counter->ac[t]; });
@@ -181,6 +147,10 @@ void BuildTable(j_compress_ptr cinfo, JHUFF_TBL** slot, long* counts) {
 // and gives the encoder back to libjpeg for the pass that writes the data.
 void BuildTables(j_compress_ptr cinfo) {
   auto* counter = reinterpret_cast<Counter*>(cinfo->entropy);
+  if (counter->halves) {
+    std::memcpy(counter->halves->dc, counter->dc, sizeof counter->dc);
+    std::memcpy(counter->halves->ac, counter->ac, sizeof counter->ac);
+  }
   bool did_dc[NUM_HUFF_TBLS] = {};
   bool did_ac[NUM_HUFF_TBLS] = {};
   for (int ci = 0; ci < cinfo->comps_in_scan; ++ci) {
@@ -196,6 +166,9 @@ void BuildTables(j_compress_ptr cinfo) {
     }
   }
   cinfo->entropy = counter->head.libjpeg;
+  if (HalfCounts* halves = counter->halves) {
+    (*halves->tables_built)(cinfo, halves->context);
+  }
 }
 
 // Counts beside libjpeg's own encoder, which writes each MCU first; it
@@ -246,9 +219,9 @@ bool CountBlock(const int16_t* block, int last_dc, int max_bits, long* dc,
   return true;
 }
 
-void CountSymbolsFaster(jpeg_compress_struct* cinfo) {
+void CountSymbolsFaster(jpeg_compress_struct* cinfo, HalfCounts* halves) {
   if (cinfo->optimize_coding && OneHuffmanScan(cinfo)) {
-    PutStandIn<Counter>(cinfo, CountMcu, BuildTables);
+    PutStandIn<Counter>(cinfo, CountMcu, BuildTables)->halves = halves;
   }
 }
 

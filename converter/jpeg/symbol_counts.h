@@ -8,14 +8,33 @@ struct jpeg_compress_struct;
 
 namespace lumeconv {
 
+inline constexpr int kHuffTables = 4;
+
+// What the counting pass keeps for an output pass in two halves: the
+// counts of the MCUs before `first_lower` and the DC predictors there, and
+// all counts, taken before the tables are built from them; then it calls
+// `tables_built`.
+struct HalfCounts {
+  long first_lower = 0;
+  long upper_dc[kHuffTables][257] = {};
+  long upper_ac[kHuffTables][257] = {};
+  int last_dc[kHuffTables] = {};
+  long dc[kHuffTables][257] = {};
+  long ac[kHuffTables][257] = {};
+  void (*tables_built)(jpeg_compress_struct* cinfo, void* context) = nullptr;
+  void* context = nullptr;
+};
+
 // Takes over libjpeg's pass that counts the Huffman symbols of every block
 // before it builds optimal tables. libjpeg's own pass tests the 63 AC
 // coefficients one by one and was the largest single cost of a conversion;
 // this one finds the non-zero coefficients with a few vector compares. The
 // counts, and so the tables and every byte of the file, are the same.
 // Call right after jpeg_start_compress; does nothing unless the tables are
-// to be optimised in a single baseline scan without restart markers.
-void CountSymbolsFaster(jpeg_compress_struct* cinfo);
+// to be optimised in a single baseline scan without restart markers. With
+// `halves`, also keeps what an output pass in two halves needs.
+void CountSymbolsFaster(jpeg_compress_struct* cinfo,
+                        HalfCounts* halves = nullptr);
 
 // Counts the symbols of every block as libjpeg writes them with standard
 // tables, for the Huffman rewrite, which then needs no pass of its own to

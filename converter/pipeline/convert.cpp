@@ -1,12 +1,16 @@
 #include "convert.h"
 
 #include <dirent.h>
+#include <sched.h>
 #include <strings.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -19,6 +23,7 @@
 #include "jpeg_writer.h"
 #include "pending_file.h"
 #include "row_pipe.h"
+#include "spare_thread.h"
 
 namespace lumeconv {
 
@@ -87,13 +92,15 @@ size_t BandRows(size_t row_bytes) {
   return std::clamp<size_t>(kBandBytes / row_bytes, 1, 64);
 }
 
-void DecodeInto(ImageReader& png, RowPipe& pipe) {
+// Reads all rows into the pipe; false when reading failed or the encoding
+// side gave up first.
+bool DecodeInto(ImageReader& png, RowPipe& pipe) {
   try {
     const size_t band = BandRows(png.RawRowBytes());
     const bool prepare = png.PrepareWhileReading();
     for (uint32_t y = 0; y < png.Height();) {
       uint8_t* slot = pipe.WaitForFreeRow();
-      if (!slot) return;
+      if (!slot) return false;
       const size_t rows = std::min<size_t>(band, png.Height() - y);
       png.ReadRawRows(slot, rows);
       if (prepare) png.PrepareRows(slot, rows);
@@ -103,8 +110,20 @@ void DecodeInto(ImageReader& png, RowPipe& pipe) {
     png.Finish();
   } catch (...) {
     pipe.Fail(std::current_exception());
+    return false;
   }
+  return true;
 }
+
+bool SeveralCores() {
+  cpu_set_t cores;
+  return sched_getaffinity(0, sizeof cores, &cores) == 0 &&
+         CPU_COUNT(&cores) >= 2;
+}
+
+// How long the decoding thread, its rows read, waits for the last part of
+// the encoding: the encoder is usually a band or two behind.
+constexpr std::chrono::microseconds kLendFor{3000};
 
 // Below this many bytes of rows, the whole image is decoded before it is
 // encoded, on one thread: starting a thread cost more than the overlap won
@@ -113,17 +132,33 @@ constexpr size_t kDecodeAlone = size_t{64} << 10;
 
 // The decoding thread; when the encoding side stops early, by an error or
 // an exception, it is told to stop and waited for. A small image, whose
-// rows all fit in the pipe, is decoded at once instead.
+// rows all fit in the pipe, is decoded at once instead. Once it has read
+// everything, on more than one core, the thread is lent to the encoder.
 class Decoding {
  public:
   Decoding(ImageReader& png, RowPipe& pipe, bool at_once) : pipe_(pipe) {
     if (at_once) {
       DecodeInto(png, pipe);
-    } else {
-      thread_ = std::thread(DecodeInto, std::ref(png), std::ref(pipe));
+      read_ = true;
+      return;
     }
+    lent_ = SeveralCores();
+    thread_ = std::thread([this, &png, &pipe] {
+      const bool read_all = DecodeInto(png, pipe);
+      {
+        std::lock_guard lock(mutex_);
+        read_ = true;
+      }
+      read_changed_.notify_all();
+      if (read_all && lent_) {
+        spare_.Lend(kLendFor);
+      } else {
+        spare_.Decline();
+      }
+    });
   }
   ~Decoding() {
+    spare_.Decline();
     if (thread_.joinable()) {
       pipe_.GiveUp();
       thread_.join();
@@ -132,12 +167,21 @@ class Decoding {
   Decoding(const Decoding&) = delete;
   Decoding& operator=(const Decoding&) = delete;
 
-  void Join() {
-    if (thread_.joinable()) thread_.join();
+  // Returns once every row is read and the rest of the file checked, or
+  // reading failed.
+  void WaitForRead() {
+    std::unique_lock lock(mutex_);
+    read_changed_.wait(lock, [&] { return read_; });
   }
+  SpareThread* Spare() { return lent_ ? &spare_ : nullptr; }
 
  private:
   RowPipe& pipe_;
+  SpareThread spare_;
+  bool lent_ = false;
+  std::mutex mutex_;
+  std::condition_variable read_changed_;
+  bool read_ = false;
   std::thread thread_;
 };
 
@@ -172,7 +216,8 @@ void ConvertStream(ByteSource& source, FILE* out, int quality,
   // ahead, in one call, costs less than a page fault per page.
   PrepareWorkingMemory(working + kWorkingSlack);
   JpegWriter jpeg(in_memory ? out : scratch->Stream(), png.Width(),
-                  png.Height(), png.Components(), quality, png.Metadata());
+                  png.Height(), png.Components(), quality, png.Metadata(),
+                  decoding.Spare());
   std::vector<uint8_t> finishing;
   const bool prepared = png.PrepareWhileReading();
   for (uint32_t y = 0; y < png.Height();) {
@@ -186,7 +231,7 @@ void ConvertStream(ByteSource& source, FILE* out, int quality,
     pipe.Release();
     y += static_cast<uint32_t>(count);
   }
-  decoding.Join();
+  decoding.WaitForRead();
   if (const std::exception_ptr error = pipe.Error()) {
     std::rethrow_exception(error);
   }

@@ -6,16 +6,21 @@
 #include <QTest>
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <optional>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "image_reader.h"
 #include "optimal_code.h"
+#include "output_halves.h"
+#include "spare_thread.h"
 #include "symbol_counts.h"
 
 // Exported by libjpeg, declared in its private headers.
@@ -27,13 +32,14 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes Written(int width, int height, int components, int quality, int noise) {
+Bytes Written(int width, int height, int components, int quality, int noise,
+              lumeconv::SpareThread* spare = nullptr) {
   char* data = nullptr;
   size_t size = 0;
   FILE* out = open_memstream(&data, &size);
   {
     lumeconv::JpegWriter writer(out, width, height, components, quality,
-                                lumeconv::PngMetadata{});
+                                lumeconv::PngMetadata{}, spare);
     std::mt19937 random(width * 31 + height);
     Bytes row(size_t(width) * components);
     for (int y = 0; y < height; ++y) {
@@ -175,6 +181,50 @@ class JpegWriterTest : public QObject {
     QFETCH(int, noise);
     const Bytes written = Written(width, height, components, quality, noise);
     QVERIFY(written == OptimisedByLibjpeg(written));
+  }
+
+  // The data written in two halves, on a lent thread or one after the
+  // other, joins into the bytes of one pass: the halves meet at every bit
+  // of a byte and beside stuffed bytes, and the lower half's DCs go on from
+  // the upper half's.
+  void HalvesJoinAsOnePass_data() {
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("components");
+    QTest::addColumn<int>("quality");
+    QTest::addColumn<int>("noise");
+    QTest::newRow("colour 4:2:0") << 301 << 173 << 3 << 85 << 40;
+    QTest::newRow("colour 4:4:4, full noise") << 128 << 96 << 3 << 100 << 255;
+    QTest::newRow("grey, one row of blocks") << 1000 << 8 << 1 << 75 << 20;
+    QTest::newRow("two blocks") << 16 << 8 << 1 << 85 << 3;
+    QTest::newRow("flat") << 640 << 480 << 3 << 60 << 0;
+  }
+  void HalvesJoinAsOnePass() {
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, components);
+    QFETCH(int, quality);
+    QFETCH(int, noise);
+    const Bytes one_pass = Written(width, height, components, quality, noise);
+    for (const bool lent : {false, true}) {
+      lumeconv::SpareThread spare;
+      std::thread lender;
+      if (lent) {
+        lender = std::thread([&] { spare.Lend(std::chrono::seconds(5)); });
+      }
+      lumeconv::ForceOutputHalves(true);
+      Bytes halves;
+      try {
+        halves = Written(width, height, components, quality, noise,
+                         lent ? &spare : nullptr);
+      } catch (const std::exception& error) {
+        qWarning("%s", error.what());
+      }
+      lumeconv::ForceOutputHalves(false);
+      spare.Decline();
+      if (lender.joinable()) lender.join();
+      QVERIFY(halves == one_pass);
+    }
   }
 
   // Ties, a single symbol, codes cut down to 16 bits and codes too long
