@@ -16,6 +16,7 @@
 #include "conversion_error.h"
 #include "image_reader.h"
 #include "output_halves.h"
+#include "spare_thread.h"
 #include "symbol_counts.h"
 
 namespace lumeconv {
@@ -202,6 +203,9 @@ JpegWriter::JpegWriter(FILE* out, uint32_t width, uint32_t height,
   if (const uint64_t mcus = Mcus(width, height, components, quality);
       optimise && OutputHalves::Pays(mcus, spare)) {
     jpeg_->halves = std::make_unique<OutputHalves>(out, mcus, spare);
+  } else if (spare) {
+    // Nothing will come for it: it need not wait.
+    spare->Decline();
   }
   if (!Start(jpeg_.get(), out, width, height, components, quality, optimise,
              JfifDensity(metadata), metadata.icc_profile.data(),

@@ -5,6 +5,7 @@
 
 #include <QTest>
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <chrono>
 #include <csetjmp>
@@ -225,6 +226,26 @@ class JpegWriterTest : public QObject {
       if (lender.joinable()) lender.join();
       QVERIFY(halves == one_pass);
     }
+  }
+
+  // A writer that will not use the lent thread lets it go at once, rather
+  // than keeping it spinning until the end.
+  void SpareThreadLetGoWhenUnused() {
+    lumeconv::SpareThread spare;
+    std::atomic<bool> gone{false};
+    std::thread lender([&] {
+      spare.Lend(std::chrono::seconds(5));
+      gone = true;
+    });
+    const Bytes small = Written(64, 64, 3, 85, 40, &spare);
+    bool let_go = false;
+    for (int waited = 0; waited < 100 && !(let_go = gone); ++waited) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    spare.Decline();
+    lender.join();
+    QVERIFY(!small.empty());
+    QVERIFY(let_go);
   }
 
   // Ties, a single symbol, codes cut down to 16 bits and codes too long
