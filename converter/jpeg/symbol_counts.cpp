@@ -143,8 +143,8 @@ void BuildTable(j_compress_ptr cinfo, JHUFF_TBL** slot, long* counts) {
   (*slot)->sent_table = FALSE;
 }
 
-// Builds each table once, as libjpeg does (building clobbers the counts),
-// and gives the encoder back to libjpeg for the pass that writes the data.
+// Builds each table once, though components may share it, and gives the
+// encoder back to libjpeg for the pass that writes the data.
 void BuildTables(j_compress_ptr cinfo) {
   auto* counter = reinterpret_cast<Counter*>(cinfo->entropy);
   if (counter->halves) {

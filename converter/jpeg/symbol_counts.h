@@ -12,8 +12,8 @@ inline constexpr int kHuffTables = 4;
 
 // What the counting pass keeps for an output pass in two halves: the
 // counts of the MCUs before `first_lower` and the DC predictors there, and
-// all counts, taken before the tables are built from them; then it calls
-// `tables_built`.
+// all counts, which outlive the counter freed with libjpeg's image pool;
+// then it calls `tables_built`.
 struct HalfCounts {
   long first_lower = 0;
   long upper_dc[kHuffTables][257] = {};
