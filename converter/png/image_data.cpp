@@ -35,6 +35,7 @@ bool ImageData::NextInput() {
     piece_end_ = std::min(input_at_ + kPiece, input_end_);
     return true;
   }
+  if (!zlib_) return Gather();
   // Empty IDAT chunks are passed over; any other chunk ends the data.
   while (chunks_->Remaining() == 0) {
     if (!chunks_->End()) ThrowDamaged("IDAT: CRC error");
@@ -47,6 +48,66 @@ bool ImageData::NextInput() {
   input_end_ = n;
   piece_end_ = std::min(kPiece, n);
   return true;
+}
+
+// Reads chunk after chunk as above, but on past each chunk's end while
+// there is room: a strict engine's call costs a copy of its window, and
+// writers cut the data into chunks as small as 8 KiB. What stops the run
+// short is met only once the input before it is used up, where reading a
+// chunk at a time meets it.
+bool ImageData::Gather() {
+  switch (stop_) {
+    case Stop::kNone:
+      break;
+    case Stop::kCrcError:
+      ThrowDamaged("IDAT: CRC error");
+    case Stop::kDataEnded:
+      return false;
+    case Stop::kFailed:
+      std::rethrow_exception(failure_);
+  }
+  // No more than the file holds: a small image needs no large buffer.
+  const size_t room =
+      static_cast<size_t>(std::clamp<uint64_t>(source_.Size(), 1, kReadSize));
+  if (input_.size() < room) input_.resize(room);
+  gathered_.clear();
+  size_t n = 0;
+  try {
+    while (n < room) {
+      while (chunks_->Remaining() == 0) {
+        if (!chunks_->End()) {
+          stop_ = Stop::kCrcError;
+        } else if (chunks_->Next().type != kIdat) {
+          stop_ = Stop::kDataEnded;
+        }
+        if (stop_ != Stop::kNone) break;
+      }
+      if (stop_ != Stop::kNone) break;
+      const size_t take = std::min<size_t>(chunks_->Remaining(), room - n);
+      chunks_->Read(input_.data() + n, take);
+      n += take;
+      gathered_.push_back({n, chunks_->Here()});
+    }
+  } catch (...) {
+    stop_ = Stop::kFailed;
+    failure_ = std::current_exception();
+  }
+  if (n == 0) return Gather();
+  input_at_ = 0;
+  input_end_ = n;
+  piece_end_ = n;
+  return true;
+}
+
+// Takes the chunks back to where the stream's last byte was read, for the
+// CRC and the chunks after the image data to be read from there.
+void ImageData::BackToStreamEnd() {
+  const auto last = std::find_if(
+      gathered_.begin(), gathered_.end(),
+      [&](const Gathered& chunk) { return chunk.end >= input_at_; });
+  if (last == gathered_.end()) return;
+  chunks_->GoBack(last->place);
+  stop_ = Stop::kNone;
 }
 
 Inflater::Step ImageData::Pump(uint8_t* out, size_t n, bool* starved) {
@@ -69,8 +130,7 @@ Inflater::Step ImageData::Pump(uint8_t* out, size_t n, bool* starved) {
   }
   // A strict engine may hold decoded bytes back, so it is asked first and
   // only fed when it gives nothing from what it has. Its verdicts do not
-  // hang on the pieces, so it gets all the input read so far: each call
-  // costs it a copy of the window.
+  // hang on the pieces, so it gets all the input read so far.
   Inflater::Step step = inflater_->Inflate(input_.data() + input_at_,
                                            input_end_ - input_at_, out, n);
   input_at_ += step.consumed;
@@ -120,6 +180,8 @@ void ImageData::SwitchToZlib() {
   replay_chunks_ = std::make_unique<ChunkReader>(source_);
   while (replay_chunks_->Next().type != kIdat) replay_chunks_->End();
   chunks_ = replay_chunks_.get();
+  gathered_.clear();
+  stop_ = Stop::kNone;
   inflater_ = std::make_unique<Inflater>(/*zlib_only=*/true);
   zlib_ = true;
   stream_ended_ = false;
@@ -163,6 +225,7 @@ void ImageData::Finish() {
       break;
     }
   }
+  if (!zlib_) BackToStreamEnd();
   if (!stream_ended_ && zlib_) CheckRestWithZlib();
   if (!chunks_->End()) ThrowDamaged("IDAT: CRC error");
 }

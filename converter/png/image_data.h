@@ -2,16 +2,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <utility>
 #include <vector>
 
 #include "inflater.h"
+#include "png_chunks.h"
 
 namespace lumeconv {
 
 class ByteSource;
-class ChunkReader;
 
 // The zlib stream spread over a PNG's IDAT chunks, read one row at a time.
 // It is inflated with the strict engine (DeflateStream); when that meets
@@ -47,6 +48,8 @@ class ImageData {
   // Makes the next piece of compressed bytes current; false when the chunk
   // after the image data is not IDAT.
   bool NextInput();
+  bool Gather();
+  void BackToStreamEnd();
   // Exactly n bytes, or throws; with a strict engine, damage or input that
   // runs out returns false instead, for zlib to judge.
   bool Fill(uint8_t* out, size_t n);
@@ -65,6 +68,17 @@ class ImageData {
   size_t input_end_ = 0;
   size_t piece_end_ = 0;
 
+  // Where each chunk's data ends in what was gathered, and the chunks' place
+  // after it.
+  struct Gathered {
+    size_t end;
+    ChunkReader::Place place;
+  };
+  std::vector<Gathered> gathered_;
+  // What stopped the last gathering short.
+  enum class Stop { kNone, kCrcError, kDataEnded, kFailed };
+  Stop stop_ = Stop::kNone;
+  std::exception_ptr failure_;
   // The reads made so far, as runs of equal sizes, to make again.
   std::vector<std::pair<size_t, uint64_t>> reads_;
 };

@@ -47,8 +47,18 @@ class ChunkReader {
   // Reads what is left of the data, then the CRC; true when it matches.
   bool End();
 
+  // Where the reading stands, to come back to after reading on.
+  struct Place {
+    uint64_t offset;
+    uint32_t remaining;
+    uint32_t crc;
+  };
+  Place Here() const { return {offset_, remaining_, crc_}; }
+  void GoBack(const Place& place);
+
  private:
   ByteSource& source_;
+  uint64_t offset_ = 0;  // in the file
   uint32_t remaining_ = 0;
   uint32_t crc_ = 0;
 };

@@ -88,6 +88,13 @@ class BadInputTest : public QObject {
     QTest::newRow("bad zlib stream")
         << bytes(SmallPng({}, QByteArray("\x78\x9c\xff\xff\xff\xff\x00", 7)))
         << 5 << "damaged";
+    // The data is judged before the CRC of the chunk that holds it.
+    const QByteArray bad_data = Chunk("IDAT", QByteArray("\xff\xff\xff", 3));
+    QTest::newRow("bad zlib stream in a chunk with a bad CRC")
+        << bytes(PngSignature() + Ihdr(4, 4, 8, 2, 0) + Chunk("IDAT", "\x78") +
+                 Chunk("IDAT", "\x9c") +
+                 FlipByte(bad_data, bad_data.size() - 1) + Chunk("IEND", {}))
+        << 5 << "invalid data";
     // The chunk walk runs beside the decoder, which fails first here; the
     // walk's verdict is still the one given.
     QTest::newRow("bad zlib stream, and no IEND")
