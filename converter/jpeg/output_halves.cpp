@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <csetjmp>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -374,6 +375,29 @@ std::vector<uint8_t> Stuffed(const uint8_t* data, size_t size) {
   return coded;
 }
 
+// The bits of `from` shifted `shift` (1 to 7) bits on, behind the low
+// `shift` bits of `before`, then ones: size + 1 bytes. Eight bytes at a
+// time; a byte at a time took a photo's conversion 0.2 ms.
+void ShiftIn(uint32_t before, int shift, const uint8_t* from, size_t size,
+             uint8_t* to) {
+  uint64_t carry = before;
+  size_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, from + i, 8);
+    word = __builtin_bswap64(word);
+    const uint64_t out = word >> shift | carry << (64 - shift);
+    const uint64_t stored = __builtin_bswap64(out);
+    std::memcpy(to + i, &stored, 8);
+    carry = word & 0xff;
+  }
+  for (; i < size; ++i) {
+    to[i] = static_cast<uint8_t>(carry << (8 - shift) | from[i] >> shift);
+    carry = from[i];
+  }
+  to[size] = static_cast<uint8_t>(carry << (8 - shift) | 0xffu >> shift);
+}
+
 [[noreturn]] void NotJoined() {
   throw ConversionError(kExitOutput,
                         "JPEG cannot be written (its halves do not join)");
@@ -445,15 +469,8 @@ void OutputHalves::Finish() {
     joined.insert(joined.end(), lower.begin(), lower.end());
   } else {
     joined.resize(whole + lower.size() + 1);
-    uint8_t* const to = joined.data() + whole;
-    uint32_t before = upper[whole] >> (8 - carried);
-    for (size_t i = 0; i < lower.size(); ++i) {
-      to[i] =
-          static_cast<uint8_t>(before << (8 - carried) | lower[i] >> carried);
-      before = lower[i];
-    }
-    to[lower.size()] =
-        static_cast<uint8_t>(before << (8 - carried) | 0xffu >> carried);
+    ShiftIn(upper[whole] >> (8 - carried), carried, lower.data(), lower.size(),
+            joined.data() + whole);
     joined.resize(joined_bytes);
   }
   std::vector<uint8_t> coded = Stuffed(joined.data(), joined.size());
