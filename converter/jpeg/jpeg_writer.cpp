@@ -202,7 +202,11 @@ JpegWriter::JpegWriter(FILE* out, uint32_t width, uint32_t height,
   const bool optimise = Optimises(width, height, components, quality);
   if (const uint64_t mcus = Mcus(width, height, components, quality);
       optimise && OutputHalves::Pays(mcus, spare)) {
-    jpeg_->halves = std::make_unique<OutputHalves>(out, mcus, spare);
+    jpeg_->halves = std::make_unique<OutputHalves>(
+        out, mcus,
+        CoefficientBytes(width, height, components, quality) /
+            (64 * sizeof(JCOEF)),
+        spare);
   } else if (spare) {
     // Nothing will come for it: it need not wait.
     spare->Decline();

@@ -3,15 +3,19 @@
 #include <atomic>
 #include <condition_variable>
 #include <csetjmp>
+#include <cstdint>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "conversion_error.h"
 #include "spare_thread.h"
 #include "stand_in.h"
 #include "symbol_counts.h"
+#include "symbol_tokens.h"
 // clang-format off
 #include <jerror.h>
 // clang-format on
@@ -26,6 +30,10 @@ std::atomic<bool> forced{false};
 // its compressor cost more than half the pass saves.
 constexpr uint64_t kHalvesFrom = 4096;
 constexpr size_t kBlock = 64 * 1024;
+// Room for the tokens of photos (a 1080p photo at quality 85 has about 13
+// a block), at most half the memory of the coefficients; for noisier
+// images libjpeg codes the blocks again.
+constexpr uint64_t kTokensPerBlock = 16;
 
 // Where a compressor's bytes go: a FILE until Capture(), memory from then
 // on. The lower half's data is held, to be joined to the upper half's.
@@ -130,7 +138,14 @@ struct OutputHalves::State {
   bool finished = false;
   bool helper_done = false;
   std::string helper_error;
-  std::vector<uint8_t> upper_bytes;
+  std::vector<uint8_t> upper_bytes;  // written by libjpeg, or unstuffed
+  // Where every block's symbols were kept, the halves are written from
+  // them, each without the zeros after 0xFF.
+  std::unique_ptr<uint32_t[]> tokens;
+  std::unique_ptr<TokenCodes> codes;
+  uint64_t upper_bits = 0;
+  uint64_t lower_bits = 0;
+  std::vector<uint8_t> lower_bytes;
 
   void Help();
   // The upper half encoded, by the helper or here: its blocks go with the
@@ -212,12 +227,19 @@ bool Encode(Helper* h, JBLOCKROW* blocks, size_t mcus) {
 
 void OutputHalves::State::Help() {
   Helper h;
-  bool done = Prepare(&h, cinfo, &tables) &&
-              h.cinfo.blocks_in_MCU == cinfo->blocks_in_MCU && WaitForUpper() &&
-              Encode(&h, upper.data(), counts.first_lower);
-  if (done) {
-    upper_bytes.assign(h.dest.captured.begin() + h.header_bytes,
-                       h.dest.captured.end());
+  bool done = false;
+  if (codes) {
+    upper_bytes =
+        codes->Write(counts.tokens, counts.first_lower_token, upper_bits);
+    done = true;
+  } else {
+    done = Prepare(&h, cinfo, &tables) &&
+           h.cinfo.blocks_in_MCU == cinfo->blocks_in_MCU && WaitForUpper() &&
+           Encode(&h, upper.data(), counts.first_lower);
+    if (done) {
+      upper_bytes.assign(h.dest.captured.begin() + h.header_bytes,
+                         h.dest.captured.end());
+    }
   }
   // Told under the lock: once it is released, the waiting thread may end
   // the state this thread would otherwise still touch.
@@ -294,20 +316,6 @@ void FinishSplitPass(j_compress_ptr cinfo) {
   s.FinishUpper();
 }
 
-void TablesBuilt(j_compress_ptr cinfo, void* context) {
-  auto* s = static_cast<OutputHalves::State*>(context);
-  for (int t = 0; t < kHuffTables; ++t) {
-    if ((s->tables.has_dc[t] = cinfo->dc_huff_tbl_ptrs[t] != nullptr)) {
-      s->tables.dc[t] = *cinfo->dc_huff_tbl_ptrs[t];
-    }
-    if ((s->tables.has_ac[t] = cinfo->ac_huff_tbl_ptrs[t] != nullptr)) {
-      s->tables.ac[t] = *cinfo->ac_huff_tbl_ptrs[t];
-    }
-  }
-  PutStandIn<Splitter>(cinfo, SplitMcu, FinishSplitPass, StartSplitPass)
-      ->state = s;
-}
-
 // The code length of each symbol of a table.
 void CodeLengths(const JHUFF_TBL& table, int (&length)[257]) {
   std::fill(length, length + 257, 0);
@@ -338,6 +346,57 @@ uint64_t DataBits(const Tables& tables, const long (&dc)[kHuffTables][257],
     }
   }
   return bits;
+}
+
+// The pass that writes the data, from the tokens: the upper half on the
+// spare thread, the lower half here at the pass's end.
+void StartTokenPass(j_compress_ptr cinfo, boolean) {
+  OutputHalves::State& s = StateOf(cinfo);
+  s.posted = s.spare && s.spare->Post([&s] { s.Help(); });
+}
+
+boolean SkipMcu(j_compress_ptr cinfo, JBLOCKROW*) {
+  OutputHalves::State& s = StateOf(cinfo);
+  if (!s.dest.capturing) s.dest.Capture(cinfo);
+  return TRUE;
+}
+
+void FinishTokenPass(j_compress_ptr cinfo) {
+  OutputHalves::State& s = StateOf(cinfo);
+  const HalfCounts& counts = s.counts;
+  s.lower_bytes = s.codes->Write(counts.tokens + counts.first_lower_token,
+                                 counts.token_count - counts.first_lower_token,
+                                 s.lower_bits);
+  s.FinishUpper();
+}
+
+void TablesBuilt(j_compress_ptr cinfo, void* context) {
+  auto* s = static_cast<OutputHalves::State*>(context);
+  for (int t = 0; t < kHuffTables; ++t) {
+    if ((s->tables.has_dc[t] = cinfo->dc_huff_tbl_ptrs[t] != nullptr)) {
+      s->tables.dc[t] = *cinfo->dc_huff_tbl_ptrs[t];
+    }
+    if ((s->tables.has_ac[t] = cinfo->ac_huff_tbl_ptrs[t] != nullptr)) {
+      s->tables.ac[t] = *cinfo->ac_huff_tbl_ptrs[t];
+    }
+  }
+  if (s->counts.tokens) {
+    const JHUFF_TBL* dc[kHuffTables] = {};
+    const JHUFF_TBL* ac[kHuffTables] = {};
+    for (int t = 0; t < kHuffTables; ++t) {
+      if (s->tables.has_dc[t]) dc[t] = &s->tables.dc[t];
+      if (s->tables.has_ac[t]) ac[t] = &s->tables.ac[t];
+    }
+    s->codes = std::make_unique<TokenCodes>(dc, ac);
+    s->upper_bits = DataBits(s->tables, s->counts.upper_dc, s->counts.upper_ac);
+    s->lower_bits =
+        DataBits(s->tables, s->counts.dc, s->counts.ac) - s->upper_bits;
+    PutStandIn<Splitter>(cinfo, SkipMcu, FinishTokenPass, StartTokenPass)
+        ->state = s;
+    return;
+  }
+  PutStandIn<Splitter>(cinfo, SplitMcu, FinishSplitPass, StartSplitPass)
+      ->state = s;
 }
 
 // The data bytes of entropy-coded data, without the zero after each 0xFF.
@@ -410,8 +469,13 @@ bool OutputHalves::Pays(uint64_t mcus, const SpareThread* spare) {
   return spare && mcus >= kHalvesFrom;
 }
 
-OutputHalves::OutputHalves(FILE* out, uint64_t mcus, SpareThread* spare)
+OutputHalves::OutputHalves(FILE* out, uint64_t mcus, uint64_t blocks,
+                           SpareThread* spare)
     : state_(std::make_unique<State>()) {
+  const size_t room = static_cast<size_t>(blocks * kTokensPerBlock);
+  state_->tokens = std::make_unique_for_overwrite<uint32_t[]>(room);
+  state_->counts.tokens = state_->tokens.get();
+  state_->counts.token_room = room;
   state_->dest.out = out;
   state_->spare = spare;
   state_->counts.first_lower = static_cast<long>(mcus / 2);
@@ -445,15 +509,19 @@ void OutputHalves::Finish() {
       DataBits(s.tables, s.counts.upper_dc, s.counts.upper_ac);
   const uint64_t lower_bits =
       DataBits(s.tables, s.counts.dc, s.counts.ac) - upper_bits;
-  // The lower half's data, then the end of the file.
+  // The lower half's data, unless it was written from the tokens, then the
+  // end of the file.
   const std::vector<uint8_t>& tail = s.dest.captured;
   if (tail.size() < 2 || tail[tail.size() - 2] != 0xff ||
-      tail.back() != JPEG_EOI) {
+      tail.back() != JPEG_EOI || (s.codes && tail.size() != 2)) {
     NotJoined();
   }
   const std::vector<uint8_t> upper =
-      Unstuffed(s.upper_bytes.data(), s.upper_bytes.size());
-  const std::vector<uint8_t> lower = Unstuffed(tail.data(), tail.size() - 2);
+      s.codes ? std::move(s.upper_bytes)
+              : Unstuffed(s.upper_bytes.data(), s.upper_bytes.size());
+  const std::vector<uint8_t> lower =
+      s.codes ? std::move(s.lower_bytes)
+              : Unstuffed(tail.data(), tail.size() - 2);
   if (upper.size() != (upper_bits + 7) / 8 ||
       lower.size() != (lower_bits + 7) / 8) {
     NotJoined();

@@ -13,20 +13,23 @@ class SpareThread;
 
 // The pass that writes an optimised image's data, in two halves on two
 // threads. That pass ran alone after the last row, an eighth of a photo's
-// conversion. A helper encodes the upper half with a compressor of its own
-// and the same tables, while libjpeg encodes the lower half with its DC
-// predictors carried over; the two are then joined bit for bit, so the
-// file is the one a single pass writes.
+// conversion. Where the counting pass kept every symbol with its extra
+// bits, each half is written from those. Otherwise a helper encodes the
+// upper half with a compressor of its own and the same tables, while
+// libjpeg encodes the lower half with its DC predictors carried over. The
+// two are then joined bit for bit, so the file is the one a single pass
+// writes.
 class OutputHalves {
  public:
   // Whether an image of this many MCUs is written in two halves: it must be
   // large enough to pay for the helper's compressor, with a spare thread.
   static bool Pays(uint64_t mcus, const SpareThread* spare);
 
-  // For a compressor of `mcus` MCUs whose tables are to be optimised and
-  // whose file is `out`. The upper half goes to `spare` when it takes it,
-  // else it is encoded here, after the lower half.
-  OutputHalves(FILE* out, uint64_t mcus, SpareThread* spare);
+  // For a compressor of `mcus` MCUs of `blocks` blocks in all, whose
+  // tables are to be optimised and whose file is `out`. The upper half goes
+  // to `spare` when it takes it, else it is encoded here, after the lower
+  // half.
+  OutputHalves(FILE* out, uint64_t mcus, uint64_t blocks, SpareThread* spare);
   ~OutputHalves();  // stops the spare thread's half and waits for it
   OutputHalves(const OutputHalves&) = delete;
   OutputHalves& operator=(const OutputHalves&) = delete;

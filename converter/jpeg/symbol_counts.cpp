@@ -17,6 +17,7 @@
 #endif
 
 #include "optimal_code.h"
+#include "symbol_tokens.h"
 
 // libjpeg's own build of an optimal table; exported, but declared only in
 // one of its private headers. Here it only refuses counts whose code would
@@ -87,6 +88,50 @@ int MagnitudeBits(int value) {
   return std::bit_width(static_cast<unsigned>(std::abs(value)));
 }
 
+// The extra bits after a symbol: the value itself, or one less when it is
+// negative, in `bits` bits.
+uint32_t ExtraBits(int value, int bits) {
+  return static_cast<uint32_t>(value < 0 ? value - 1 : value) &
+         ((1u << bits) - 1);
+}
+
+// CountBlock, also writing each symbol as a token at `out`; returns the
+// end of the tokens, or null where libjpeg would refuse the block.
+uint32_t* TokenizeBlock(const int16_t* block, int last_dc, int max_bits,
+                        uint32_t dc_table, uint32_t ac_table, long* dc,
+                        long* ac, uint32_t* out) {
+  const int difference = block[0] - last_dc;
+  const int dc_bits = MagnitudeBits(difference);
+  if (dc_bits > max_bits + 1) return nullptr;
+  ++dc[dc_bits];
+  *out++ = SymbolToken(dc_table, static_cast<uint32_t>(dc_bits),
+                       ExtraBits(difference, dc_bits));
+  const uint32_t ac_tag = kAcTable + ac_table;
+  uint64_t nonzero = NonzeroZigzag(block) & ~uint64_t{1};
+  int last = 0;
+  while (nonzero != 0) {
+    const int k = std::countr_zero(nonzero);
+    nonzero &= nonzero - 1;
+    int run = k - last - 1;
+    for (; run > 15; run -= 16) {
+      ++ac[0xf0];
+      *out++ = SymbolToken(ac_tag, 0xf0, 0);
+    }
+    const int value = block[kNatural[k]];
+    const int bits = MagnitudeBits(value);
+    if (bits > max_bits) return nullptr;
+    const auto symbol = static_cast<uint32_t>(run << 4 | bits);
+    ++ac[symbol];
+    *out++ = SymbolToken(ac_tag, symbol, ExtraBits(value, bits));
+    last = k;
+  }
+  if (last < 63) {
+    ++ac[0];
+    *out++ = SymbolToken(ac_tag, 0, 0);
+  }
+  return out;
+}
+
 // Adds each block of the MCU to the counts of its tables: `dc(table)` and
 // `ac(table)` give them.
 template <typename Dc, typename Ac>
@@ -115,14 +160,46 @@ struct Counter {
 
 static_assert(NUM_HUFF_TBLS == kHuffTables && MAX_COMPS_IN_SCAN == kHuffTables);
 
+// Counts the MCU's blocks and writes their tokens; false once they would
+// not fit.
+bool TokenizeMcu(j_compress_ptr cinfo, JBLOCKROW* mcu, Counter& counter,
+                 HalfCounts& halves) {
+  if (halves.token_count + kMostTokensInBlock * cinfo->blocks_in_MCU >
+      halves.token_room) {
+    return false;
+  }
+  uint32_t* out = halves.tokens + halves.token_count;
+  for (int b = 0; b < cinfo->blocks_in_MCU; ++b) {
+    const int ci = cinfo->MCU_membership[b];
+    const jpeg_component_info* component = cinfo->cur_comp_info[ci];
+    const JCOEF* block = mcu[b][0];
+    const int dc_table = component->dc_tbl_no;
+    const int ac_table = component->ac_tbl_no;
+    out = TokenizeBlock(
+        block, counter.head.last_dc[ci], cinfo->data_precision + 2,
+        static_cast<uint32_t>(dc_table), static_cast<uint32_t>(ac_table),
+        counter.dc[dc_table], counter.ac[ac_table], out);
+    if (!out) ERREXIT(cinfo, JERR_BAD_DCT_COEF);
+    counter.head.last_dc[ci] = block[0];
+  }
+  halves.token_count = static_cast<size_t>(out - halves.tokens);
+  return true;
+}
+
 boolean CountMcu(j_compress_ptr cinfo, JBLOCKROW* mcu) {
   auto* counter = reinterpret_cast<Counter*>(cinfo->entropy);
-  if (HalfCounts* halves = counter->halves;
-      halves && counter->mcus++ == halves->first_lower) {
-    std::memcpy(halves->upper_dc, counter->dc, sizeof counter->dc);
-    std::memcpy(halves->upper_ac, counter->ac, sizeof counter->ac);
-    std::memcpy(halves->last_dc, counter->head.last_dc,
-                sizeof counter->head.last_dc);
+  if (HalfCounts* halves = counter->halves) {
+    if (counter->mcus++ == halves->first_lower) {
+      std::memcpy(halves->upper_dc, counter->dc, sizeof counter->dc);
+      std::memcpy(halves->upper_ac, counter->ac, sizeof counter->ac);
+      std::memcpy(halves->last_dc, counter->head.last_dc,
+                  sizeof counter->head.last_dc);
+      halves->first_lower_token = halves->token_count;
+    }
+    if (halves->tokens) {
+      if (TokenizeMcu(cinfo, mcu, *counter, *halves)) return TRUE;
+      halves->tokens = nullptr;
+    }
   }
   CountMcuBlocks(
       cinfo, mcu, counter->head.last_dc, [&](int t) { return counter->dc[t]; },

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "huffman_rewrite.h"
@@ -21,6 +22,13 @@ struct HalfCounts {
   int last_dc[kHuffTables] = {};
   long dc[kHuffTables][257] = {};
   long ac[kHuffTables][257] = {};
+  // Where there is room for them, the tokens of every block in order
+  // (SymbolToken), those of the lower half from `first_lower_token` on;
+  // null once they would not fit.
+  uint32_t* tokens = nullptr;
+  size_t token_room = 0;
+  size_t token_count = 0;
+  size_t first_lower_token = 0;
   void (*tables_built)(jpeg_compress_struct* cinfo, void* context) = nullptr;
   void* context = nullptr;
 };
