@@ -92,6 +92,15 @@ size_t BandRows(size_t row_bytes) {
   return std::clamp<size_t>(kBandBytes / row_bytes, 1, 64);
 }
 
+// The rows of the band from row `y` on. The last two bands' worth go in
+// pieces of 16 rows (a row of JPEG blocks): the encoder, which follows the
+// reading, then has a piece left to encode at the end, not a band.
+size_t RowsAt(uint32_t y, uint32_t height, size_t band) {
+  const size_t left = height - y;
+  if (left > 2 * band || band <= 16) return std::min(band, left);
+  return std::min<size_t>(16, left);
+}
+
 // Reads all rows into the pipe; false when reading failed or the encoding
 // side gave up first.
 bool DecodeInto(ImageReader& png, RowPipe& pipe) {
@@ -101,7 +110,7 @@ bool DecodeInto(ImageReader& png, RowPipe& pipe) {
     for (uint32_t y = 0; y < png.Height();) {
       uint8_t* slot = pipe.WaitForFreeRow();
       if (!slot) return false;
-      const size_t rows = std::min<size_t>(band, png.Height() - y);
+      const size_t rows = RowsAt(y, png.Height(), band);
       png.ReadRawRows(slot, rows);
       if (prepare) png.PrepareRows(slot, rows);
       pipe.Publish();
@@ -223,7 +232,7 @@ void ConvertStream(ByteSource& source, FILE* out, int quality,
   for (uint32_t y = 0; y < png.Height();) {
     uint8_t* rows = pipe.WaitForFullRow();
     if (!rows) break;
-    const size_t count = std::min<size_t>(band, png.Height() - y);
+    const size_t count = RowsAt(y, png.Height(), band);
     if (!prepared) png.PrepareRows(rows, count);
     for (size_t i = 0; i < count; ++i) {
       jpeg.WriteRow(png.FinishRow(rows + i * row_bytes, finishing));
