@@ -95,41 +95,48 @@ uint32_t ExtraBits(int value, int bits) {
          ((1u << bits) - 1);
 }
 
-// CountBlock, also writing each symbol as a token at `out`; returns the
-// end of the tokens, or null where libjpeg would refuse the block.
-uint32_t* TokenizeBlock(const int16_t* block, int last_dc, int max_bits,
-                        uint32_t dc_table, uint32_t ac_table, long* dc,
-                        long* ac, uint32_t* out) {
+// Walks the symbols that code one block of 64 coefficients (natural
+// order), as libjpeg codes them: `emit(ac, symbol, value, bits)` for each,
+// the DC difference from `last_dc` first, runs of zeros in zigzag order
+// sixteen at a time, then the end of the block. False for a coefficient
+// beyond `max_bits`, which libjpeg refuses.
+template <typename Emit>
+bool WalkBlock(const int16_t* block, int last_dc, int max_bits, Emit emit) {
   const int difference = block[0] - last_dc;
   const int dc_bits = MagnitudeBits(difference);
-  if (dc_bits > max_bits + 1) return nullptr;
-  ++dc[dc_bits];
-  *out++ = SymbolToken(dc_table, static_cast<uint32_t>(dc_bits),
-                       ExtraBits(difference, dc_bits));
-  const uint32_t ac_tag = kAcTable + ac_table;
+  if (dc_bits > max_bits + 1) return false;
+  emit(false, static_cast<uint32_t>(dc_bits), difference, dc_bits);
   uint64_t nonzero = NonzeroZigzag(block) & ~uint64_t{1};
   int last = 0;
   while (nonzero != 0) {
     const int k = std::countr_zero(nonzero);
     nonzero &= nonzero - 1;
     int run = k - last - 1;
-    for (; run > 15; run -= 16) {
-      ++ac[0xf0];
-      *out++ = SymbolToken(ac_tag, 0xf0, 0);
-    }
+    for (; run > 15; run -= 16) emit(true, 0xf0, 0, 0);
     const int value = block[kNatural[k]];
     const int bits = MagnitudeBits(value);
-    if (bits > max_bits) return nullptr;
-    const auto symbol = static_cast<uint32_t>(run << 4 | bits);
-    ++ac[symbol];
-    *out++ = SymbolToken(ac_tag, symbol, ExtraBits(value, bits));
+    if (bits > max_bits) return false;
+    emit(true, static_cast<uint32_t>(run << 4 | bits), value, bits);
     last = k;
   }
-  if (last < 63) {
-    ++ac[0];
-    *out++ = SymbolToken(ac_tag, 0, 0);
+  if (last < 63) emit(true, 0, 0, 0);
+  return true;
+}
+
+// Walks each block of the MCU with `walk(block, last_dc, max_bits,
+// component)`, which counts its symbols and more.
+template <typename Walk>
+void WalkMcuBlocks(j_compress_ptr cinfo, JBLOCKROW* mcu, int* last_dc,
+                   Walk walk) {
+  for (int b = 0; b < cinfo->blocks_in_MCU; ++b) {
+    const int ci = cinfo->MCU_membership[b];
+    const JCOEF* block = mcu[b][0];
+    if (!walk(block, last_dc[ci], cinfo->data_precision + 2,
+              *cinfo->cur_comp_info[ci])) {
+      ERREXIT(cinfo, JERR_BAD_DCT_COEF);
+    }
+    last_dc[ci] = block[0];
   }
-  return out;
 }
 
 // Adds each block of the MCU to the counts of its tables: `dc(table)` and
@@ -137,16 +144,13 @@ uint32_t* TokenizeBlock(const int16_t* block, int last_dc, int max_bits,
 template <typename Dc, typename Ac>
 void CountMcuBlocks(j_compress_ptr cinfo, JBLOCKROW* mcu, int* last_dc, Dc dc,
                     Ac ac) {
-  for (int b = 0; b < cinfo->blocks_in_MCU; ++b) {
-    const int ci = cinfo->MCU_membership[b];
-    const jpeg_component_info* component = cinfo->cur_comp_info[ci];
-    const JCOEF* block = mcu[b][0];
-    if (!CountBlock(block, last_dc[ci], cinfo->data_precision + 2,
-                    dc(component->dc_tbl_no), ac(component->ac_tbl_no))) {
-      ERREXIT(cinfo, JERR_BAD_DCT_COEF);
-    }
-    last_dc[ci] = block[0];
-  }
+  WalkMcuBlocks(cinfo, mcu, last_dc,
+                [&](const JCOEF* block, int last, int max_bits,
+                    const jpeg_component_info& component) {
+                  return CountBlock(block, last, max_bits,
+                                    dc(component.dc_tbl_no),
+                                    ac(component.ac_tbl_no));
+                });
 }
 
 // Counts in libjpeg's place, for the tables it builds at the pass's end.
@@ -169,19 +173,22 @@ bool TokenizeMcu(j_compress_ptr cinfo, JBLOCKROW* mcu, Counter& counter,
     return false;
   }
   uint32_t* out = halves.tokens + halves.token_count;
-  for (int b = 0; b < cinfo->blocks_in_MCU; ++b) {
-    const int ci = cinfo->MCU_membership[b];
-    const jpeg_component_info* component = cinfo->cur_comp_info[ci];
-    const JCOEF* block = mcu[b][0];
-    const int dc_table = component->dc_tbl_no;
-    const int ac_table = component->ac_tbl_no;
-    out = TokenizeBlock(
-        block, counter.head.last_dc[ci], cinfo->data_precision + 2,
-        static_cast<uint32_t>(dc_table), static_cast<uint32_t>(ac_table),
-        counter.dc[dc_table], counter.ac[ac_table], out);
-    if (!out) ERREXIT(cinfo, JERR_BAD_DCT_COEF);
-    counter.head.last_dc[ci] = block[0];
-  }
+  WalkMcuBlocks(
+      cinfo, mcu, counter.head.last_dc,
+      [&](const JCOEF* block, int last, int max_bits,
+          const jpeg_component_info& component) {
+        long* const dc = counter.dc[component.dc_tbl_no];
+        long* const ac = counter.ac[component.ac_tbl_no];
+        const auto dc_table = static_cast<uint32_t>(component.dc_tbl_no);
+        const auto ac_table =
+            kAcTable + static_cast<uint32_t>(component.ac_tbl_no);
+        return WalkBlock(block, last, max_bits,
+                         [&](bool is_ac, uint32_t symbol, int value, int bits) {
+                           ++(is_ac ? ac : dc)[symbol];
+                           *out++ = SymbolToken(is_ac ? ac_table : dc_table,
+                                                symbol, ExtraBits(value, bits));
+                         });
+      });
   halves.token_count = static_cast<size_t>(out - halves.tokens);
   return true;
 }
@@ -277,23 +284,10 @@ void FinishWritingPass(j_compress_ptr cinfo) {
 
 bool CountBlock(const int16_t* block, int last_dc, int max_bits, long* dc,
                 long* ac) {
-  const int dc_bits = MagnitudeBits(block[0] - last_dc);
-  if (dc_bits > max_bits + 1) return false;
-  ++dc[dc_bits];
-  uint64_t nonzero = NonzeroZigzag(block) & ~uint64_t{1};
-  int last = 0;
-  while (nonzero != 0) {
-    const int k = std::countr_zero(nonzero);
-    nonzero &= nonzero - 1;
-    const int run = k - last - 1;
-    ac[0xf0] += run >> 4;
-    const int bits = MagnitudeBits(block[kNatural[k]]);
-    if (bits > max_bits) return false;
-    ++ac[((run & 15) << 4) + bits];
-    last = k;
-  }
-  if (last < 63) ++ac[0];  // end of block
-  return true;
+  return WalkBlock(block, last_dc, max_bits,
+                   [&](bool is_ac, uint32_t symbol, int, int) {
+                     ++(is_ac ? ac : dc)[symbol];
+                   });
 }
 
 void CountSymbolsFaster(jpeg_compress_struct* cinfo, HalfCounts* halves) {
